@@ -1,0 +1,64 @@
+# Shared set-up for scripts/test and scripts/demo: packages, build, Xvfb and the Wine prefix.
+# Sourced, not run. Everything here is idempotent.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${BUILD:-$ROOT/build}
+
+PACKAGES="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake make wine wine64 xvfb x11-apps \
+imagemagick python3 googletest openssl curl"
+
+ensure_packages() {
+    local missing=""
+    for p in $PACKAGES; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+    done
+    [ -z "$missing" ] && return 0
+    echo "Installing:$missing"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+}
+
+build_all() {
+    cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release >"$BUILD.configure.log" 2>&1 || { cat "$BUILD.configure.log"; return 1; }
+    cmake --build "$BUILD" -j"$(nproc)" -- --no-print-directory 2>&1 | grep -vE '^\[ *[0-9]+%\]' || true
+    [ -f "$BUILD/VelmoraLauncher.exe" ]
+}
+
+# Starts a private Xvfb unless a display is already there; exports DISPLAY.
+start_display() {
+    if [ -n "${DISPLAY:-}" ] && [ -z "${VELMORA_PRIVATE_X:-}" ]; then
+        return 0
+    fi
+    local fdfile
+    fdfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 50); do [ -s "$fdfile" ] && break; sleep 0.1; done
+    export DISPLAY=":$(cat "$fdfile")"
+    rm -f "$fdfile"
+}
+
+# Wine prefix inside the build folder, booted once (after the display exists), with a
+# persistent wineserver so each program start is quick.
+start_wine() {
+    export WINEPREFIX="$BUILD/wineprefix"
+    export WINEDEBUG=-all
+    # No Mono or Gecko download prompts: the launcher needs neither.
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    mkdir -p "$WINEPREFIX"
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wineboot -i >/dev/null 2>&1
+    fi
+    wineserver -p
+    # Start the prefix's background services now, detached from any pipe: later test programs
+    # would otherwise hand them their output pipes, and a reader waiting for EOF would hang.
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+}
+
+stop_all() {
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1 || true
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+}

@@ -1,0 +1,43 @@
+#include <windows.h>
+#include <commctrl.h>
+
+#include <system_error>
+#include <thread>
+
+#include "app/state.h"
+#include "app/window.h"
+#include "update/worker.h"
+
+// Starts the one background pass. If the system refuses a thread, the launcher stays usable
+// without updates: the player can still start the installed client.
+static void StartWorker() {
+    try {
+        std::thread(UpdateWorker).detach();
+    } catch (const std::system_error&) {
+        SetWindowTextW(g_hwndStatus, L"N\u00e3o foi poss\u00edvel verificar atualiza\u00e7\u00f5es.");
+        PostMessageW(g_hwndMain, WM_ENABLE_PLAY, 0, 0);
+    }
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    LoadLocalConfig();
+    g_bgBrush = CreateSolidBrush(kBackgroundColour);
+
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&icc);
+    RegisterMainClass(instance);
+    g_hwndMain = CreateMainWindow(instance);
+    ShowWindow(g_hwndMain, showCommand);
+    UpdateWindow(g_hwndMain);
+
+    StartWorker();
+
+    MSG msg = {};
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    // The worker may still be mid-download. Ending the process here, before static destructors run,
+    // stops it without ever letting it see destroyed globals.
+    ExitProcess(static_cast<UINT>(msg.wParam));
+}

@@ -1,0 +1,33 @@
+// The launcher's one window: class, controls, colours and the Play message.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+constexpr UINT WM_ENABLE_PLAY = WM_APP + 1;
+
+constexpr int IDC_PLAY = 101;
+constexpr int IDC_PROGRESS = 102;
+constexpr int IDC_STATUS = 103;
+constexpr int IDC_VERSION = 104;
+constexpr int IDC_TITLE = 105;
+
+constexpr wchar_t kWindowClass[] = L"VelmoraLauncher";
+constexpr int kWindowWidth = 500;
+constexpr int kWindowHeight = 300;
+
+constexpr COLORREF kBackgroundColour = RGB(22, 22, 32);
+constexpr COLORREF kTitleColour = RGB(153, 38, 41);
+constexpr COLORREF kTextColour = RGB(200, 200, 210);
+
+// Top-left corner that centres the window on a screen of the given size.
+POINT CentredOrigin(int screenWidth, int screenHeight);
+// "<server> - Launcher"
+std::wstring MainCaption(const std::wstring& serverName);
+// "Versão: <version>"
+std::wstring VersionLabel(const std::wstring& version);
+
+LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+bool RegisterMainClass(HINSTANCE instance);
+HWND CreateMainWindow(HINSTANCE instance);
