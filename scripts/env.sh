@@ -22,7 +22,7 @@ ensure_packages() {
 
 build_all() {
     cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release >"$BUILD.configure.log" 2>&1 || { cat "$BUILD.configure.log"; return 1; }
+        -DCMAKE_BUILD_TYPE=Release >"$BUILD/configure.log" 2>&1 || { cat "$BUILD/configure.log"; return 1; }
     cmake --build "$BUILD" -j"$(nproc)" -- --no-print-directory 2>&1 | grep -vE '^\[ *[0-9]+%\]' || true
     [ -f "$BUILD/VelmoraLauncher.exe" ]
 }
@@ -51,6 +51,10 @@ start_wine() {
     mkdir -p "$WINEPREFIX"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1
+        # A virtual desktop makes Wine draw window frames itself: there is no window manager.
+        wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1366x768 /f >/dev/null 2>&1
+        wineserver -w
     fi
     wineserver -p
     # Start the prefix's background services now, detached from any pipe: later test programs

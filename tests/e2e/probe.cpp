@@ -1,1 +1,214 @@
-int main() { return 0; }
+// Looks at the launcher's window from outside, as a player would, and reports in JSON lines.
+//
+//   probe.exe <command> [args] [<command> [args] ...]
+//
+//   wait-window MS          until the launcher window exists
+//   wait-status MS TEXT     until the status line reads TEXT
+//   wait-enabled MS         until Play is enabled
+//   dump                    {"caption","title","version","status","play_enabled","play_focused",
+//                            "progress","style","x","y","width","height"}
+//   click                   presses Play (posted, so a message box does not block the probe)
+//   command NOTIFY          posts WM_COMMAND for Play with the given notification code
+//   msgbox MS [ok]          waits for a message box of the launcher, reports caption, text and icon,
+//                           and presses its first button when "ok" is given
+//   close                   asks the window to close
+//   wait-gone MS            until the launcher window no longer exists
+//   sleep MS
+//
+// Exits 1 (after an {"error": ...} line) as soon as a wait runs out.
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+static void Out(const std::wstring& line) {
+    std::wstring s = line + L"\n";
+    int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+    std::string u(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &u[0], n, nullptr, nullptr);
+    DWORD put;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), u.data(), static_cast<DWORD>(u.size()), &put, nullptr);
+}
+
+static std::wstring Json(const std::wstring& s) {
+    std::wstring out = L"\"";
+    for (wchar_t c : s) {
+        if (c == L'"' || c == L'\\') {
+            out += L'\\';
+            out += c;
+        } else if (c < 0x20) {
+            wchar_t buf[8];
+            swprintf(buf, 8, L"\\u%04x", static_cast<unsigned>(c));
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + L"\"";
+}
+
+static std::wstring Text(HWND h) {
+    wchar_t buf[4096] = {};
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(h, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 5000, &got);
+    return std::wstring(buf, got);
+}
+
+static HWND Launcher() { return FindWindowW(L"VelmoraLauncher", nullptr); }
+
+template <class Pred>
+static bool WaitFor(int ms, Pred pred) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < static_cast<DWORD>(ms); Sleep(50))
+        if (pred()) return true;
+    return pred();
+}
+
+static void Fail(const std::wstring& what) {
+    Out(L"{\"error\": " + Json(what) + L"}");
+    ExitProcess(1);
+}
+
+struct MsgBoxSearch {
+    DWORD pid;
+    HWND found;
+};
+
+static BOOL CALLBACK FindMsgBox(HWND h, LPARAM lp) {
+    auto* s = reinterpret_cast<MsgBoxSearch*>(lp);
+    wchar_t cls[64];
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (pid == s->pid && IsWindowVisible(h) && GetClassNameW(h, cls, 64) && std::wstring(cls) == L"#32770") {
+        s->found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Icon handles are per process, so the box's icon is told by its pixels on screen: each
+// standard icon is drawn on the captured background and the closest match wins.
+static std::vector<COLORREF> Pixels(HDC dc, int w, int h) {
+    std::vector<COLORREF> px;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) px.push_back(GetPixel(dc, x, y));
+    return px;
+}
+
+static std::wstring IconName(HWND box) {
+    HWND icon = GetDlgItem(box, 1088);  // the message box's icon control
+    RECT r;
+    if (!icon || !IsWindowVisible(icon) || !GetWindowRect(icon, &r)) return L"none";
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    const std::vector<COLORREF> shown = Pixels(mem, w, h);
+    const COLORREF background = shown[0];
+    const struct {
+        LPCWSTR id;
+        const wchar_t* name;
+    } icons[] = {{IDI_ERROR, L"error"}, {IDI_WARNING, L"warning"}, {IDI_INFORMATION, L"information"},
+                 {IDI_QUESTION, L"question"}};
+    std::wstring best = L"other";
+    size_t bestDiff = shown.size() / 10;  // tolerate a little anti-aliasing
+    for (const auto& candidate : icons) {
+        HBRUSH brush = CreateSolidBrush(background);
+        RECT all = {0, 0, w, h};
+        FillRect(mem, &all, brush);
+        DeleteObject(brush);
+        DrawIconEx(mem, 0, 0, LoadIconW(nullptr, candidate.id), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+        const std::vector<COLORREF> drawn = Pixels(mem, w, h);
+        size_t diff = 0;
+        for (size_t i = 0; i < drawn.size(); ++i) diff += drawn[i] != shown[i];
+        if (diff < bestDiff) {
+            bestDiff = diff;
+            best = candidate.name;
+        }
+    }
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return best;
+}
+
+static void Dump(HWND w) {
+    RECT r;
+    GetWindowRect(w, &r);
+    HWND play = GetDlgItem(w, 101);
+    GUITHREADINFO gti = {};
+    gti.cbSize = sizeof(gti);
+    GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &gti);
+    Out(L"{\"caption\": " + Json(Text(w)) + L", \"title\": " + Json(Text(GetDlgItem(w, 105))) +
+        L", \"version\": " + Json(Text(GetDlgItem(w, 104))) + L", \"status\": " + Json(Text(GetDlgItem(w, 103))) +
+        L", \"play_enabled\": " + (IsWindowEnabled(play) ? L"true" : L"false") +
+        L", \"play_focused\": " + (gti.hwndFocus == play ? L"true" : L"false") +
+        L", \"play_text\": " + Json(Text(play)) +
+        L", \"progress\": " + std::to_wstring(SendMessageW(GetDlgItem(w, 102), 0x0408 /* PBM_GETPOS */, 0, 0)) +
+        L", \"style\": " + std::to_wstring(GetWindowLongW(w, GWL_STYLE) & 0xFFFF0000u) +
+        L", \"x\": " + std::to_wstring(r.left) + L", \"y\": " + std::to_wstring(r.top) +
+        L", \"width\": " + std::to_wstring(r.right - r.left) + L", \"height\": " + std::to_wstring(r.bottom - r.top) +
+        L"}");
+}
+
+int wmain(int argc, wchar_t** argv) {
+    HWND w = nullptr;
+    auto need = [&]() {
+        w = Launcher();
+        if (!w) Fail(L"no launcher window");
+        return w;
+    };
+    for (int i = 1; i < argc; ++i) {
+        std::wstring cmd = argv[i];
+        auto arg = [&]() -> std::wstring {
+            if (i + 1 >= argc) Fail(L"missing argument for " + cmd);
+            return argv[++i];
+        };
+        if (cmd == L"wait-window") {
+            int ms = _wtoi(arg().c_str());
+            if (!WaitFor(ms, [] { return Launcher() != nullptr; })) Fail(L"window did not appear");
+        } else if (cmd == L"wait-status") {
+            int ms = _wtoi(arg().c_str());
+            std::wstring want = arg();
+            need();
+            if (!WaitFor(ms, [&] { return Text(GetDlgItem(w, 103)) == want; }))
+                Fail(L"status stayed " + Text(GetDlgItem(w, 103)));
+        } else if (cmd == L"wait-enabled") {
+            int ms = _wtoi(arg().c_str());
+            need();
+            if (!WaitFor(ms, [&] { return IsWindowEnabled(GetDlgItem(w, 101)) != FALSE; }))
+                Fail(L"Play stayed disabled");
+        } else if (cmd == L"dump") {
+            Dump(need());
+        } else if (cmd == L"click") {
+            PostMessageW(GetDlgItem(need(), 101), BM_CLICK, 0, 0);
+        } else if (cmd == L"command") {
+            WPARAM code = static_cast<WPARAM>(_wtoi(arg().c_str()));
+            PostMessageW(need(), WM_COMMAND, MAKEWPARAM(101, code), reinterpret_cast<LPARAM>(GetDlgItem(w, 101)));
+        } else if (cmd == L"msgbox") {
+            int ms = _wtoi(arg().c_str());
+            bool press = i + 1 < argc && std::wstring(argv[i + 1]) == L"ok" && ++i;
+            MsgBoxSearch s = {0, nullptr};
+            GetWindowThreadProcessId(need(), &s.pid);
+            if (!WaitFor(ms, [&] { return !EnumWindows(FindMsgBox, reinterpret_cast<LPARAM>(&s)) && s.found; }))
+                Fail(L"no message box");
+            Out(L"{\"box_caption\": " + Json(Text(s.found)) + L", \"box_text\": " +
+                Json(Text(GetDlgItem(s.found, 0xFFFF))) + L", \"box_icon\": " + Json(IconName(s.found)) +
+                L", \"box_owner_is_launcher\": " + (GetWindow(s.found, GW_OWNER) == w ? L"true" : L"false") + L"}");
+            if (press) PostMessageW(s.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        } else if (cmd == L"close") {
+            PostMessageW(need(), WM_CLOSE, 0, 0);
+        } else if (cmd == L"wait-gone") {
+            int ms = _wtoi(arg().c_str());
+            if (!WaitFor(ms, [] { return Launcher() == nullptr; })) Fail(L"window still there");
+        } else if (cmd == L"sleep") {
+            Sleep(_wtoi(arg().c_str()));
+        } else {
+            Fail(L"unknown command " + cmd);
+        }
+    }
+    return 0;
+}
