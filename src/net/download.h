@@ -6,7 +6,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+
+// Owns a WinINet handle (Internet or URL handle); closes it when it goes away.
+struct InternetHandleCloser {
+    using pointer = HINTERNET;
+    void operator()(HINTERNET h) const { InternetCloseHandle(h); }
+};
+using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
 
 // Called with body bytes written so far and the response's Content-Length (0 when absent).
 using ProgressCallback = std::function<void(uint32_t received, uint32_t expected)>;

@@ -1,10 +1,111 @@
 #include "net/drive.h"
 
-// Drive links are not recognised yet: every URL is requested as given.
-bool IsDriveUrl(const std::wstring&) { return false; }
-std::wstring ExtractDriveFileId(const std::wstring&) { return std::wstring(); }
-std::wstring ResolveDriveTarget(HINTERNET, const std::wstring& url) { return url; }
-HINTERNET RetryDriveDownload(HINTERNET, const std::wstring&, HINTERNET refused) {
+#include "app/state.h"
+#include "net/download.h"
+
+namespace {
+
+const wchar_t kDriveHost[] = L"drive.google.com";
+const wchar_t kDocsHost[] = L"docs.google.com";
+const wchar_t kUserContentHost[] = L"drive.usercontent.google.com";
+
+// A real confirmation page is a few kilobytes; a server that keeps talking past this is not
+// allowed to fill the memory.
+const size_t kConfirmationPageLimit = 1 << 20;
+
+const char kUuidMarker[] = "name=\"uuid\" value=\"";
+const char kActionMarker[] = "action=\"";
+
+bool IsHtml(const std::wstring& contentType) { return contentType.find(L"text/html") != std::wstring::npos; }
+
+// The text from right after `marker` up to the next double quote; nothing when the marker or
+// the closing quote is missing.
+std::optional<std::string> QuotedValueAfter(const std::string& page, const char* marker) {
+    const size_t at = page.find(marker);
+    if (at == std::string::npos) return std::nullopt;
+    const size_t start = at + std::char_traits<char>::length(marker);
+    const size_t end = page.find('"', start);
+    if (end == std::string::npos) return std::nullopt;
+    return page.substr(start, end - start);
+}
+
+// One left-to-right pass: what a replacement produces is not looked at again.
+std::string UnescapeAmp(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        if (text.compare(i, 5, "&amp;") == 0) {
+            out.push_back('&');
+            i += 5;
+        } else {
+            out.push_back(text[i++]);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+bool IsDriveUrl(const std::wstring& url) {
+    return url.find(kDriveHost) != std::wstring::npos || url.find(kDocsHost) != std::wstring::npos;
+}
+
+std::wstring ExtractDriveFileId(const std::wstring& url) {
+    size_t at = url.find(L"id=");
+    if (at != std::wstring::npos) {
+        const size_t start = at + 3;
+        const size_t end = url.find(L'&', start);
+        return url.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    }
+    at = url.find(L"/d/");
+    if (at != std::wstring::npos) {
+        const size_t start = at + 3;
+        const size_t end = url.find(L'/', start);
+        return url.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    }
+    return std::wstring();
+}
+
+std::wstring DirectLink(const std::wstring& id) {
+    return std::wstring(L"https://") + kDriveHost + L"/uc?export=download&confirm=t&id=" + id;
+}
+
+std::wstring UserContentLink(const std::wstring& id) {
+    return std::wstring(L"https://") + kUserContentHost + L"/download?id=" + id + L"&export=download&confirm=t";
+}
+
+std::wstring UserContentLinkWithAccount(const std::wstring& id) {
+    return std::wstring(L"https://") + kUserContentHost + L"/download?id=" + id +
+           L"&export=download&authuser=0&confirm=t";
+}
+
+std::optional<std::wstring> FormLinkFromPage(const std::string& page) {
+    const std::optional<std::string> action = QuotedValueAfter(page, kActionMarker);
+    if (!action) return std::nullopt;
+    std::string link = UnescapeAmp(*action);
+    const std::string uuid = QuotedValueAfter(page, kUuidMarker).value_or(std::string());
+    if (!uuid.empty()) link += "&uuid=" + uuid;
+    return Widen(link);
+}
+
+std::wstring ResolveDriveTarget(HINTERNET internet, const std::wstring& url) {
+    const std::wstring id = ExtractDriveFileId(url);
+    if (id.empty()) return url;
+
+    const std::wstring direct = DirectLink(id);
+    std::string page;
+    {
+        InternetHandle request(OpenUrl(internet, direct));
+        if (!request) return url;
+        if (!IsHtml(QueryContentType(request.get()))) return direct;
+        page = ReadAllResponse(request.get(), kConfirmationPageLimit);
+    }
+    return FormLinkFromPage(page).value_or(UserContentLink(id));
+}
+
+HINTERNET RetryDriveDownload(HINTERNET internet, const std::wstring& url, HINTERNET refused) {
     InternetCloseHandle(refused);
-    return nullptr;
+    InternetHandle request(OpenUrl(internet, UserContentLinkWithAccount(ExtractDriveFileId(url))));
+    if (!request || IsHtml(QueryContentType(request.get()))) return nullptr;
+    return request.release();
 }

@@ -1,22 +1,111 @@
 #include "update/worker.h"
 
 #include <windows.h>
+#include <commctrl.h>
+#include <shlwapi.h>
 
 #include "app/state.h"
 #include "app/window.h"
+#include "net/download.h"
+#include "net/progress.h"
+#include "update/extract.h"
+#include "update/remote_config.h"
+#include "update/version.h"
 
-// Each ending posts its message before clearing the flag, so Play is never accepted mid-pass.
-static void Finish(const wchar_t* status) {
-    if (status) SetWindowTextW(g_hwndStatus, status);
+// An archive below this size cannot hold a client; it is an error page or a stub.
+constexpr ULONGLONG kMinArchiveBytes = 1000;
+// Long enough for the player to read the announcement before the download takes the line.
+constexpr DWORD kAnnouncePauseMs = 2000;
+
+static void SetStatus(const std::wstring& text) { SetWindowTextW(g_hwndStatus, text.c_str()); }
+
+static void SetBar(int position) { SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(position), 0); }
+
+// Every ending but the outdated launcher's hands Play back. The message goes before the flag
+// is cleared, so Play is never accepted mid-pass.
+static void End() {
     PostMessageW(g_hwndMain, WM_ENABLE_PLAY, 0, 0);
     g_busy.exchange(false);
 }
 
+static void Finish(const std::wstring& status) {
+    SetStatus(status);
+    End();
+}
+
+// Like Finish, but the broken archive goes only after the player has been told.
+static void FinishAndDelete(const std::wstring& status, const std::wstring& archive) {
+    SetStatus(status);
+    DeleteFileW(archive.c_str());
+    End();
+}
+
+std::wstring AnnounceText(const std::wstring& local, const std::wstring& remote) {
+    return L"Nova vers\u00e3o: " + local + L" -> " + remote;
+}
+
 void UpdateWorker() {
     g_busy.exchange(true);
+
+    if (!ApplyRemoteConfig()) return;  // outdated launcher: the window is closing
+
+    const std::wstring archive = g_baseDir + L"\\update_temp.zip";
+    const std::wstring bin = g_baseDir + L"\\bin";
+    if (PathFileExistsW(archive.c_str())) DeleteFileW(archive.c_str());
+
     if (g_config.VersionURL.empty() || g_config.UpdateURL.empty()) {
         Finish(L"Configure as URLs no launcher_config.ini");
         return;
     }
-    Finish(nullptr);
+
+    SetStatus(L"Verificando atualiza\u00e7\u00f5es...");
+    g_remoteVersion = FetchRemoteText(g_config.VersionURL);
+    if (g_remoteVersion.empty()) {
+        Finish(L"Sem conex\u00e3o. Jogue offline.");
+        return;
+    }
+    if (g_remoteVersion == g_localVersion) {
+        Finish(L"Client atualizado!");
+        return;
+    }
+
+    SetStatus(AnnounceText(g_localVersion, g_remoteVersion));
+    Sleep(kAnnouncePauseMs);
+
+    SetStatus(L"Baixando atualiza\u00e7\u00e3o...");
+    SetBar(0);
+    CreateDirectoryW(bin.c_str(), nullptr);
+    if (!DownloadFile(g_config.UpdateURL, archive, ShowDownloadProgress)) {
+        FinishAndDelete(L"Erro ao baixar. Verifique a URL/link.", archive);
+        return;
+    }
+
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (GetFileAttributesExW(archive.c_str(), GetFileExInfoStandard, &info)) {
+        const ULONGLONG size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        if (size < kMinArchiveBytes) {
+            FinishAndDelete(L"Download inv\u00e1lido (arquivo muito pequeno).", archive);
+            return;
+        }
+    }
+
+    SetBar(100);
+    SetStatus(L"Extraindo arquivos...");
+    if (!ExtractUpdateArchive(archive, bin)) {
+        Finish(L"Falha ao extrair. Extraia update_temp.zip manualmente.");  // kept for a manual unpack
+        return;
+    }
+
+    DeleteFileW(archive.c_str());
+    if (!PathFileExistsW((bin + L"\\" + g_config.ClientExe).c_str())) {
+        Finish(L"Extra\u00e7\u00e3o incompleta: execut\u00e1vel n\u00e3o encontrado em bin/. Tente novamente.");
+        return;
+    }
+
+    g_localVersion = g_remoteVersion;
+    CommitVersionFile();
+    SetWindowTextW(g_hwndVersion, VersionLabel(g_localVersion).c_str());
+    SetStatus(L"Atualiza\u00e7\u00e3o conclu\u00edda!");
+    SetBar(100);
+    End();
 }

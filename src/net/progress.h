@@ -1,0 +1,16 @@
+// Turning download counters into the status line and the progress-bar position.
+#pragma once
+
+#include <cstdint>
+
+// What one progress report shows. Fixed storage: the report allocates nothing.
+struct ProgressView {
+    bool movesBar;  // false while the server sent no length: the bar keeps its place
+    int position;   // percent, not clamped; a wrong Content-Length can push it past 100
+    wchar_t text[128];
+};
+
+ProgressView FormatProgress(uint32_t received, uint32_t expected);
+
+// The progress callable of the update download: moves the bar, then sets the status text.
+void ShowDownloadProgress(uint32_t received, uint32_t expected);

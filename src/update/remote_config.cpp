@@ -1,0 +1,108 @@
+#include "update/remote_config.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <limits>
+
+#include "app/window.h"
+#include "update/version.h"
+
+namespace {
+
+void ApplyEntry(LauncherConfig& config, const std::wstring& key, const std::wstring& value) {
+    if (key == L"ServerName") config.ServerName = value;
+    else if (key == L"VersionURL") config.VersionURL = value;
+    else if (key == L"UpdateURL") config.UpdateURL = value;
+    else if (key == L"ClientExe") config.ClientExe = value;
+    else if (key == L"SiteUrl") config.SiteURL = value;  // remote spelling differs from the INI's
+    else if (key == L"MinLauncherBuild") config.MinLauncherBuild = ParseBuildNumber(value);
+}
+
+bool HasPrefixIgnoringCase(const std::wstring& text, const wchar_t* prefix) {
+    size_t i = 0;
+    for (; prefix[i]; ++i) {
+        if (i >= text.size()) return false;
+        wchar_t c = text[i];
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+LauncherConfig ApplyRemoteConfigText(LauncherConfig config, const std::wstring& text) {
+    bool inside = false;  // entries before the first header are not ours
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        const std::wstring line = Trim(text.substr(start, end - start));
+        start = end + 1;
+
+        if (line.empty() || line[0] == L';') continue;
+        if (line[0] == L'[') {
+            inside = line.find(L"[Launcher]") != std::wstring::npos;
+            continue;
+        }
+        const size_t eq = line.find(L'=');
+        if (!inside || eq == std::wstring::npos) continue;
+        const std::wstring value = Trim(line.substr(eq + 1));
+        if (!value.empty()) ApplyEntry(config, Trim(line.substr(0, eq)), value);
+    }
+    return config;
+}
+
+int32_t ParseBuildNumber(const std::wstring& value) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < value.size() && (value[i] == L'+' || value[i] == L'-')) negative = value[i++] == L'-';
+    // Accumulate toward the sign's limit and stop there, so no digit count can overflow.
+    const int64_t limit = negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min())
+                                   : std::numeric_limits<int32_t>::max();
+    int64_t magnitude = 0;
+    for (; i < value.size() && value[i] >= L'0' && value[i] <= L'9'; ++i) {
+        magnitude = magnitude * 10 + (value[i] - L'0');
+        if (magnitude >= limit) {
+            magnitude = limit;
+            break;
+        }
+    }
+    return static_cast<int32_t>(negative ? -magnitude : magnitude);
+}
+
+std::wstring OutdatedMessage(const std::wstring& siteUrl) {
+    return L"Este launcher est\u00e1 desatualizado e n\u00e3o pode ser usado.\n\n"
+           L"Por favor, exclua o launcher atual e baixe a vers\u00e3o mais recente no nosso site:\n\n" +
+           siteUrl + L"\n\nApenas clique em OK e o site ser\u00e1 aberto automaticamente.";
+}
+
+bool IsWebUrl(const std::wstring& url) {
+    return HasPrefixIgnoringCase(url, L"http://") || HasPrefixIgnoringCase(url, L"https://");
+}
+
+bool ApplyRemoteConfig() {
+    if (g_config.ConfigURL.empty()) return true;
+    SetWindowTextW(g_hwndStatus, L"Carregando configura\u00e7\u00e3o...");
+
+    const std::wstring text = FetchRemoteText(g_config.ConfigURL);
+    if (text.empty()) return true;  // no remote configuration: the local one stands
+
+    g_config = ApplyRemoteConfigText(g_config, text);
+    SetWindowTextW(g_hwndTitle, g_config.ServerName.c_str());
+    SetWindowTextW(g_hwndMain, MainCaption(g_config.ServerName).c_str());
+
+    if (g_config.MinLauncherBuild <= LAUNCHER_BUILD) return true;
+
+    const std::wstring message = OutdatedMessage(g_config.SiteURL);
+    SetWindowTextW(g_hwndStatus, L"Launcher desatualizado! Acesse o site.");
+    MessageBoxW(g_hwndMain, message.c_str(), L"Launcher Desatualizado", MB_OK | MB_ICONWARNING);
+    // The address comes from the network; anything but a web page (a local program, a share,
+    // a file) must not reach the shell.
+    if (IsWebUrl(g_config.SiteURL))
+        ShellExecuteW(nullptr, L"open", g_config.SiteURL.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    PostMessageW(g_hwndMain, WM_CLOSE, 0, 0);
+    g_busy.exchange(false);
+    return false;
+}

@@ -1,0 +1,31 @@
+// Remote [Launcher] overrides of the local configuration, and the launcher-build gate.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/state.h"
+
+// This launcher's build number; a remote MinLauncherBuild above it retires the launcher.
+constexpr int32_t LAUNCHER_BUILD = 1;
+
+// `config` with the [Launcher] entries of a remote configuration text applied, line by line.
+LauncherConfig ApplyRemoteConfigText(LauncherConfig config, const std::wstring& text);
+
+// A MinLauncherBuild value: optional sign and leading digits, the rest ignored. A value that
+// does not start with a number is 0; one beyond the 32-bit range is clamped to its limit.
+int32_t ParseBuildNumber(const std::wstring& value);
+
+// Text of the box that tells the user this launcher is outdated.
+std::wstring OutdatedMessage(const std::wstring& siteUrl);
+
+// True for an http:// or https:// address (scheme in any letter case): the only kind the
+// launcher will hand to the shell.
+bool IsWebUrl(const std::wstring& url);
+
+// The remote-configuration stage of the update pass, on the worker thread. When ConfigURL is
+// set: shows the loading status, fetches and applies the remote text, retitles the
+// window and checks the build. Returns true when the pass goes on. Returns false when this
+// launcher is outdated: the user has been told, the site opened, WM_CLOSE posted and g_busy
+// cleared, so the caller only has to return.
+bool ApplyRemoteConfig();
