@@ -3,7 +3,7 @@
 //   probe.exe <command> [args] [<command> [args] ...]
 //
 //   wait-window MS          until the launcher window exists
-//   wait-status MS TEXT     until the status line reads TEXT
+//   wait-status MS TEXT     until the status line reads TEXT (a final * matches any ending)
 //   wait-enabled MS         until Play is enabled
 //   dump                    {"caption","title","version","status","play_enabled","play_focused",
 //                            "progress","style","x","y","width","height"}
@@ -11,6 +11,7 @@
 //   command NOTIFY          posts WM_COMMAND for Play with the given notification code
 //   msgbox MS [ok]          waits for a message box of the launcher, reports caption, text and icon,
 //                           and presses its first button when "ok" is given
+//   no-msgbox MS            fails if a message box of the launcher shows up within MS
 //   close                   asks the window to close
 //   wait-gone MS            until the launcher window no longer exists
 //   sleep MS
@@ -174,7 +175,13 @@ int wmain(int argc, wchar_t** argv) {
             int ms = _wtoi(arg().c_str());
             std::wstring want = arg();
             need();
-            if (!WaitFor(ms, [&] { return Text(GetDlgItem(w, 103)) == want; }))
+            const bool prefix = !want.empty() && want.back() == L'*';
+            if (prefix) want.pop_back();
+            auto matches = [&] {
+                std::wstring now = Text(GetDlgItem(w, 103));
+                return prefix ? now.compare(0, want.size(), want) == 0 : now == want;
+            };
+            if (!WaitFor(ms, matches))
                 Fail(L"status stayed " + Text(GetDlgItem(w, 103)));
         } else if (cmd == L"wait-enabled") {
             int ms = _wtoi(arg().c_str());
@@ -195,10 +202,18 @@ int wmain(int argc, wchar_t** argv) {
             GetWindowThreadProcessId(need(), &s.pid);
             if (!WaitFor(ms, [&] { return !EnumWindows(FindMsgBox, reinterpret_cast<LPARAM>(&s)) && s.found; }))
                 Fail(L"no message box");
+            std::wstring icon;  // a box that has just appeared may not be painted yet
+            WaitFor(2000, [&] { return (icon = IconName(s.found)) != L"other"; });
             Out(L"{\"box_caption\": " + Json(Text(s.found)) + L", \"box_text\": " +
-                Json(Text(GetDlgItem(s.found, 0xFFFF))) + L", \"box_icon\": " + Json(IconName(s.found)) +
+                Json(Text(GetDlgItem(s.found, 0xFFFF))) + L", \"box_icon\": " + Json(icon) +
                 L", \"box_owner_is_launcher\": " + (GetWindow(s.found, GW_OWNER) == w ? L"true" : L"false") + L"}");
             if (press) PostMessageW(s.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        } else if (cmd == L"no-msgbox") {
+            int ms = _wtoi(arg().c_str());
+            MsgBoxSearch s = {0, nullptr};
+            GetWindowThreadProcessId(need(), &s.pid);
+            if (WaitFor(ms, [&] { return !EnumWindows(FindMsgBox, reinterpret_cast<LPARAM>(&s)) && s.found; }))
+                Fail(L"unexpected message box: " + Text(GetDlgItem(s.found, 0xFFFF)));
         } else if (cmd == L"close") {
             PostMessageW(need(), WM_CLOSE, 0, 0);
         } else if (cmd == L"wait-gone") {
