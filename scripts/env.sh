@@ -5,7 +5,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
 
 PACKAGES="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake make wine wine64 xvfb x11-apps \
-imagemagick python3 googletest openssl curl"
+imagemagick python3 googletest openssl curl fonts-wine libgnutls30"
 
 ensure_packages() {
     local missing=""
@@ -17,7 +17,7 @@ ensure_packages() {
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo=sudo
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
 }
 
 build_all() {
