@@ -66,6 +66,12 @@ def update_files(local="1.0.0", **tools):
     return files
 
 
+def fixed_size_frame(inst, ctx):
+    """Caption, system menu and minimize box; no sizing border, no maximize box."""
+    style = ctx["records"][0]["style"]
+    assert style & 0x00CF0000 == 0x00CA0000, hex(style)
+
+
 def client_started(inst, ctx, folder="bin"):
     calls = inst.standin_calls(folder, wait=10)
     assert len(calls) == 1, calls
@@ -114,7 +120,7 @@ SCENARIOS = [
          expect=[{"caption": "Velmora - Launcher", "title": "Velmora", "version": "Versão: 0.0.0",
                   "status": E2, "play_enabled": True, "play_focused": True, "play_text": "JOGAR",
                   "progress": 0, "width": 500, "height": 300, "x": 433, "y": 234}],
-         screenshot="launcher-window.png", then=["close"], exit=0, requests=[]),
+         screenshot="launcher-window.png", then=["close"], exit=0, requests=[], check=fixed_size_frame),
     dict(name="empty update url ends at E2 without any request, even when current",
          files={"launcher_config.ini": ini(ServerName="Servidor Ação", VersionURL="{url}/v.txt").encode("cp1252"),
                 "version.txt": "1.0.1\r\n"},
@@ -305,6 +311,7 @@ def run(tools, sc, index, browser_log):
         try:
             ok, records = inst.probe("wait-window", 20000, *sc["probe"])
             assert ok, records
+            ctx["records"] = records
             want = sc.get("expect", [])
             assert len(records) == len(want), records
             for rec, fields in zip(records, want):
