@@ -144,13 +144,6 @@ TEST(RemoteConfig, OnlyWebAddressesCountAsSites) {
     for (const auto& c : cases) EXPECT_EQ(IsWebUrl(c.url), c.web) << testing::PrintToString(c.url);
 }
 
-TEST(RemoteConfig, OutdatedMessageFramesTheSiteAddress) {
-    EXPECT_EQ(OutdatedMessage(L"https://site/"),
-              L"Este launcher est\u00e1 desatualizado e n\u00e3o pode ser usado.\n\n"
-              L"Por favor, exclua o launcher atual e baixe a vers\u00e3o mais recente no nosso site:\n\n"
-              L"https://site/\n\nApenas clique em OK e o site ser\u00e1 aberto automaticamente.");
-}
-
 std::wstring TextOf(HWND hwnd) {
     wchar_t buf[256];
     return std::wstring(buf, GetWindowTextW(hwnd, buf, 256));
