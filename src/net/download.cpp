@@ -18,8 +18,6 @@ const DWORD kPageChunk = 8192;
 const DWORD kProgressIntervalMs = 100;
 const size_t kHeadBytes = 14;
 
-bool IsHtmlType(const std::wstring& contentType) { return contentType.find(L"text/html") != std::wstring::npos; }
-
 // Error pages are refused like HTML ones: a "Not Found" text must never become a version.
 bool IsRefused(HINTERNET request) {
     DWORD status = 0;
@@ -27,7 +25,7 @@ bool IsRefused(HINTERNET request) {
     if (HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
         status >= 400)
         return true;
-    return IsHtmlType(QueryContentType(request));
+    return AnswersHtml(request);
 }
 
 // The stated body length at full width, so bodies of 4 GiB and more are judged correctly.
@@ -82,11 +80,9 @@ Transfer Receive(const std::wstring& url, const std::wstring& destination, const
         if (!request || IsRefused(request.get())) return result;
     }
 
-    DWORD expected = 0;
-    DWORD expectedSize = sizeof(expected);
-    HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &expected, &expectedSize, nullptr);
     uint64_t stated = 0;
     const bool hasStated = StatedLength(request.get(), &stated);
+    const uint32_t expected = static_cast<uint32_t>(stated);  // what the 32-bit progress counters can carry
 
     FileHandle file(CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 nullptr));
@@ -150,6 +146,8 @@ std::wstring QueryContentType(HINTERNET request) {
     if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_TYPE, text, &size, nullptr)) return std::wstring();
     return std::wstring(text);
 }
+
+bool AnswersHtml(HINTERNET request) { return QueryContentType(request).find(L"text/html") != std::wstring::npos; }
 
 std::string ReadAllResponse(HINTERNET request, size_t limit) {
     std::string page;

@@ -28,5 +28,7 @@ DWORD RequestFlags(const std::wstring& url);
 HINTERNET OpenUrl(HINTERNET internet, const std::wstring& url);
 // The response's Content-Type, or empty when absent or too long.
 std::wstring QueryContentType(HINTERNET request);
+// True when the response's Content-Type names an HTML page: never the file that was asked for.
+bool AnswersHtml(HINTERNET request);
 // The remaining response body, read in 8192-byte pieces, at most `limit` bytes.
 std::string ReadAllResponse(HINTERNET request, size_t limit = SIZE_MAX);

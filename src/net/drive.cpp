@@ -16,8 +16,6 @@ const size_t kConfirmationPageLimit = 1 << 20;
 const char kUuidMarker[] = "name=\"uuid\" value=\"";
 const char kActionMarker[] = "action=\"";
 
-bool IsHtml(const std::wstring& contentType) { return contentType.find(L"text/html") != std::wstring::npos; }
-
 // The text from right after `marker` up to the next double quote; nothing when the marker or
 // the closing quote is missing.
 std::optional<std::string> QuotedValueAfter(const std::string& page, const char* marker) {
@@ -97,7 +95,7 @@ std::wstring ResolveDriveTarget(HINTERNET internet, const std::wstring& url) {
     {
         InternetHandle request(OpenUrl(internet, direct));
         if (!request) return url;
-        if (!IsHtml(QueryContentType(request.get()))) return direct;
+        if (!AnswersHtml(request.get())) return direct;
         page = ReadAllResponse(request.get(), kConfirmationPageLimit);
     }
     return FormLinkFromPage(page).value_or(UserContentLink(id));
@@ -106,6 +104,6 @@ std::wstring ResolveDriveTarget(HINTERNET internet, const std::wstring& url) {
 HINTERNET RetryDriveDownload(HINTERNET internet, const std::wstring& url, HINTERNET refused) {
     InternetCloseHandle(refused);
     InternetHandle request(OpenUrl(internet, UserContentLinkWithAccount(ExtractDriveFileId(url))));
-    if (!request || IsHtml(QueryContentType(request.get()))) return nullptr;
+    if (!request || AnswersHtml(request.get())) return nullptr;
     return request.release();
 }

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
+#include "app/launch.h"
 #include "app/state.h"
 #include "app/window.h"
 #include "net/download.h"
@@ -50,7 +51,7 @@ void UpdateWorker() {
     if (!ApplyRemoteConfig()) return;  // outdated launcher: the window is closing
 
     const std::wstring archive = g_baseDir + L"\\update_temp.zip";
-    const std::wstring bin = g_baseDir + L"\\bin";
+    const std::wstring bin = ClientFolder(g_baseDir);
     if (PathFileExistsW(archive.c_str())) DeleteFileW(archive.c_str());
 
     if (g_config.VersionURL.empty() || g_config.UpdateURL.empty()) {
@@ -97,7 +98,7 @@ void UpdateWorker() {
     }
 
     DeleteFileW(archive.c_str());
-    if (!PathFileExistsW((bin + L"\\" + g_config.ClientExe).c_str())) {
+    if (!PathFileExistsW(ClientPath(g_baseDir, g_config.ClientExe).c_str())) {
         Finish(L"Extra\u00e7\u00e3o incompleta: execut\u00e1vel n\u00e3o encontrado em bin/. Tente novamente.");
         return;
     }

@@ -21,7 +21,7 @@
 
 #include <cstdlib>
 #include <string>
-#include <vector>
+#include <utility>
 
 static void Out(const std::wstring& line) {
     std::wstring s = line + L"\n";
@@ -70,68 +70,43 @@ static void Fail(const std::wstring& what) {
     ExitProcess(1);
 }
 
-struct MsgBoxSearch {
-    DWORD pid;
-    HWND found;
-};
-
-static BOOL CALLBACK FindMsgBox(HWND h, LPARAM lp) {
-    auto* s = reinterpret_cast<MsgBoxSearch*>(lp);
-    wchar_t cls[64];
-    DWORD pid = 0;
-    GetWindowThreadProcessId(h, &pid);
-    if (pid == s->pid && IsWindowVisible(h) && GetClassNameW(h, cls, 64) && std::wstring(cls) == L"#32770") {
-        s->found = h;
-        return FALSE;
-    }
-    return TRUE;
+// The visible message box of the launcher's process, if any.
+static HWND MsgBoxOf(HWND launcher) {
+    DWORD pid = 0, owner = 0;
+    GetWindowThreadProcessId(launcher, &pid);
+    for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, L"#32770", nullptr)) != nullptr;)
+        if (GetWindowThreadProcessId(h, &owner) && owner == pid && IsWindowVisible(h)) return h;
+    return nullptr;
 }
 
-// Icon handles are per process, so the box's icon is told by its pixels on screen: each
-// standard icon is drawn on the captured background and the closest match wins.
-static std::vector<COLORREF> Pixels(HDC dc, int w, int h) {
-    std::vector<COLORREF> px;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) px.push_back(GetPixel(dc, x, y));
-    return px;
-}
-
+// Icon handles are per process, so the box's icon is told by its pixels: each standard icon is
+// drawn on the captured background and compared with what the screen shows.
 static std::wstring IconName(HWND box) {
-    HWND icon = GetDlgItem(box, 1088);  // the message box's icon control
     RECT r;
+    HWND icon = GetDlgItem(box, 1088);  // the message box's icon control
     if (!icon || !IsWindowVisible(icon) || !GetWindowRect(icon, &r)) return L"none";
     const int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    const std::vector<COLORREF> shown = Pixels(mem, w, h);
-    const COLORREF background = shown[0];
-    const struct {
-        LPCWSTR id;
-        const wchar_t* name;
-    } icons[] = {{IDI_ERROR, L"error"}, {IDI_WARNING, L"warning"}, {IDI_INFORMATION, L"information"},
-                 {IDI_QUESTION, L"question"}};
+    HDC screen = GetDC(nullptr), shown = CreateCompatibleDC(screen), drawn = CreateCompatibleDC(screen);
+    HBITMAP shot = CreateCompatibleBitmap(screen, w, h), test = CreateCompatibleBitmap(screen, w, h);
+    SelectObject(shown, shot);
+    SelectObject(drawn, test);
+    BitBlt(shown, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
     std::wstring best = L"other";
-    size_t bestDiff = shown.size() / 10;  // tolerate a little anti-aliasing
-    for (const auto& candidate : icons) {
-        HBRUSH brush = CreateSolidBrush(background);
+    for (auto [id, name] : {std::pair{IDI_ERROR, L"error"}, std::pair{IDI_WARNING, L"warning"}}) {
+        HBRUSH background = CreateSolidBrush(GetPixel(shown, 0, 0));
         RECT all = {0, 0, w, h};
-        FillRect(mem, &all, brush);
-        DeleteObject(brush);
-        DrawIconEx(mem, 0, 0, LoadIconW(nullptr, candidate.id), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
-        const std::vector<COLORREF> drawn = Pixels(mem, w, h);
-        size_t diff = 0;
-        for (size_t i = 0; i < drawn.size(); ++i) diff += drawn[i] != shown[i];
-        if (diff < bestDiff) {
-            bestDiff = diff;
-            best = candidate.name;
-        }
+        FillRect(drawn, &all, background);
+        DeleteObject(background);
+        DrawIconEx(drawn, 0, 0, LoadIconW(nullptr, id), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+        int differ = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) differ += GetPixel(drawn, x, y) != GetPixel(shown, x, y);
+        if (differ < w * h / 10) best = name;  // a little anti-aliasing is tolerated
     }
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
+    DeleteDC(shown);
+    DeleteDC(drawn);
+    DeleteObject(shot);
+    DeleteObject(test);
     ReleaseDC(nullptr, screen);
     return best;
 }
@@ -198,22 +173,18 @@ int wmain(int argc, wchar_t** argv) {
         } else if (cmd == L"msgbox") {
             int ms = _wtoi(arg().c_str());
             bool press = i + 1 < argc && std::wstring(argv[i + 1]) == L"ok" && ++i;
-            MsgBoxSearch s = {0, nullptr};
-            GetWindowThreadProcessId(need(), &s.pid);
-            if (!WaitFor(ms, [&] { return !EnumWindows(FindMsgBox, reinterpret_cast<LPARAM>(&s)) && s.found; }))
-                Fail(L"no message box");
+            HWND box = nullptr;
+            if (!WaitFor(ms, [&] { return (box = MsgBoxOf(need())) != nullptr; })) Fail(L"no message box");
             std::wstring icon;  // a box that has just appeared may not be painted yet
-            WaitFor(2000, [&] { return (icon = IconName(s.found)) != L"other"; });
-            Out(L"{\"box_caption\": " + Json(Text(s.found)) + L", \"box_text\": " +
-                Json(Text(GetDlgItem(s.found, 0xFFFF))) + L", \"box_icon\": " + Json(icon) +
-                L", \"box_owner_is_launcher\": " + (GetWindow(s.found, GW_OWNER) == w ? L"true" : L"false") + L"}");
-            if (press) PostMessageW(s.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            WaitFor(2000, [&] { return (icon = IconName(box)) != L"other"; });
+            Out(L"{\"box_caption\": " + Json(Text(box)) + L", \"box_text\": " + Json(Text(GetDlgItem(box, 0xFFFF))) +
+                L", \"box_icon\": " + Json(icon) +
+                L", \"box_owner_is_launcher\": " + (GetWindow(box, GW_OWNER) == w ? L"true" : L"false") + L"}");
+            if (press) PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         } else if (cmd == L"no-msgbox") {
-            int ms = _wtoi(arg().c_str());
-            MsgBoxSearch s = {0, nullptr};
-            GetWindowThreadProcessId(need(), &s.pid);
-            if (WaitFor(ms, [&] { return !EnumWindows(FindMsgBox, reinterpret_cast<LPARAM>(&s)) && s.found; }))
-                Fail(L"unexpected message box: " + Text(GetDlgItem(s.found, 0xFFFF)));
+            HWND box = nullptr;
+            if (WaitFor(_wtoi(arg().c_str()), [&] { return (box = MsgBoxOf(need())) != nullptr; }))
+                Fail(L"unexpected message box: " + Text(GetDlgItem(box, 0xFFFF)));
         } else if (cmd == L"close") {
             PostMessageW(need(), WM_CLOSE, 0, 0);
         } else if (cmd == L"wait-gone") {

@@ -11,7 +11,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -54,27 +53,19 @@ static bool WriteAll(const std::wstring& path, const char* data, size_t size, bo
     return ok;
 }
 
-// Text between the first `open` after `key` and the next `close`.
-static std::wstring Between(const std::wstring& s, const std::wstring& key, wchar_t open, wchar_t close) {
-    size_t k = s.find(key);
-    if (k == std::wstring::npos) return L"";
-    size_t a = s.find(open, k + key.size());
-    if (a == std::wstring::npos) return L"";
-    size_t b = s.find(close, a + 1);
-    return b == std::wstring::npos ? L"" : s.substr(a + 1, b - a - 1);
-}
-
 static bool IsPsQuote(wchar_t c) { return c == L'\'' || (c >= 0x2018 && c <= 0x201B); }
+static bool IsDoubleQuote(wchar_t c) { return c == L'"'; }
 
-// The next PowerShell single-quoted literal at or after `from`, doubled quotes collapsed;
-// `from` moves past its closing quote.
-static std::wstring PsLiteral(const std::wstring& s, size_t& from) {
+// The next quoted argument at or after `from`, with doubled quotes collapsed as PowerShell
+// reads its single-quoted literals (a Windows path never holds a double quote); `from` moves
+// past the closing quote.
+static std::wstring Quoted(const std::wstring& s, size_t& from, bool (*isQuote)(wchar_t)) {
     size_t i = from;
-    while (i < s.size() && !IsPsQuote(s[i])) ++i;
+    while (i < s.size() && !isQuote(s[i])) ++i;
     std::wstring out;
     for (++i; i < s.size(); ++i) {
-        if (IsPsQuote(s[i])) {
-            if (i + 1 < s.size() && IsPsQuote(s[i + 1])) {
+        if (isQuote(s[i])) {
+            if (i + 1 < s.size() && isQuote(s[i + 1])) {
                 out += s[++i];
                 continue;
             }
@@ -144,13 +135,13 @@ int wmain() {
         for (;;) Sleep(1000);
     }
     if (action.rfind("unzip", 0) == 0) {
-        if (cmd.find(L"-xf") != std::wstring::npos)
-            return Unzip(Between(cmd, L"-xf", L'"', L'"'), Between(cmd, L"-C", L'"', L'"'));
-        // Both PowerShell forms name the archive first and the folder second.
-        size_t at = cmd.find(L"-Command");
+        // tar names the archive and the folder in double quotes; both PowerShell forms, after
+        // -Command, in single-quoted literals.
+        const bool tar = cmd.find(L" -xf ") != std::wstring::npos;
+        size_t at = cmd.find(tar ? L" -xf " : L"-Command");
         if (at == std::wstring::npos) return 6;
-        std::wstring archive = PsLiteral(cmd, at);
-        std::wstring folder = PsLiteral(cmd, at);
+        std::wstring archive = Quoted(cmd, at, tar ? IsDoubleQuote : IsPsQuote);
+        std::wstring folder = Quoted(cmd, at, tar ? IsDoubleQuote : IsPsQuote);
         return Unzip(archive, folder);
     }
     if (action.rfind("exit", 0) == 0) return static_cast<int>(std::strtoul(action.c_str() + 4, nullptr, 0));
