@@ -4,7 +4,6 @@
 Run through scripts/bench, which builds download_bench.exe and sets up Wine first.
 """
 
-import argparse
 import os
 import re
 import statistics
@@ -12,62 +11,46 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from fixture_server import FixtureServer  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "net"))
+from run_net_tests import FixtureServer, direct_env, wine_program_args  # noqa: E402
 
-LINE = re.compile(r"^(downloadfile|bare) round=(\d+) ok=(\d) bytes=(\d+) seconds=([\d.]+) calls=(\d+) busiest_second=(\d+) peak=(\d+)")
-
-
-def windows_path(unix_path):
-    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+LINE = re.compile(r"^(downloadfile|bare) round=(\d+) ok=(\d) bytes=(\d+) seconds=([\d.]+) calls=(\d+) "
+                  r"busiest_second=(\d+) peak=(\d+)")
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--exe", required=True)
-    ap.add_argument("--wine-run", required=True)
+    ap = wine_program_args()
     ap.add_argument("--work", required=True)
     ap.add_argument("--size-mb", type=int, default=256)
     ap.add_argument("--rounds", type=int, default=7)
     args = ap.parse_args()
 
     size = args.size_mb * 1024 * 1024
-    mb = size / 1048576.0
     os.makedirs(args.work, exist_ok=True)
-    out = os.path.join(args.work, "bench_download.bin")
-    env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
-
-    scripts = {"/big": {"size": size}, "/warm": {"size": 1 << 20}}
-    with FixtureServer(scripts, lifetime=3600) as server:
+    out = os.path.join(os.path.abspath(args.work), "bench_download.bin")
+    with FixtureServer({"/big": {"size": size}, "/warm": {"size": 1 << 20}}, lifetime=3600) as server:
         run = subprocess.run([args.wine_run, args.exe, server.url + "/big", server.url + "/warm",
-                              windows_path(out), str(args.rounds)],
-                             env=env, capture_output=True, text=True, timeout=3000, stdin=subprocess.DEVNULL)
+                              "Z:" + out.replace("/", "\\"), str(args.rounds)],  # Z: is the Unix root
+                             env=direct_env(), capture_output=True, text=True, timeout=3000,
+                             stdin=subprocess.DEVNULL)
         if run.returncode != 0:
-            sys.stderr.write(run.stdout + run.stderr)
-            return 1
+            sys.exit(run.stdout + run.stderr)
         curl = []
         for _ in range(args.rounds):
             start = time.perf_counter()
             subprocess.run(["curl", "-s", "--noproxy", "*", "-o", out, server.url + "/big"], check=True)
             curl.append(time.perf_counter() - start)
             if os.path.getsize(out) != size:
-                sys.stderr.write("curl got a short file\n")
-                return 1
+                sys.exit("curl got a short file")
         os.remove(out)
 
     baseline = int(re.search(r"working_set=(\d+)", run.stdout).group(1))
-    rows = {"downloadfile": [], "bare": []}
-    df_peak = None
-    calls_per_s = []
-    busiest = []
-    for line in run.stdout.splitlines():
-        m = LINE.match(line)
-        if not m:
-            continue
+    rows = {"downloadfile": [], "bare": [], "curl": curl}
+    df_peak, calls_per_s, busiest = None, [], []
+    for m in filter(None, map(LINE.match, run.stdout.splitlines())):
         kind, rnd, ok, nbytes, seconds, calls, most, peak = m.groups()
         if ok != "1" or int(nbytes) != size:
-            sys.stderr.write("incomplete download: " + line + "\n")
-            return 1
+            sys.exit("incomplete download: " + m.group(0))
         rows[kind].append(float(seconds))
         if kind == "downloadfile":
             calls_per_s.append(int(calls) / float(seconds))
@@ -75,22 +58,17 @@ def main():
             if rnd == "1":
                 df_peak = int(peak)  # round 1 runs DownloadFile before any bare loop
 
-    med = {k: statistics.median(v) for k, v in rows.items()}
-    med["curl"] = statistics.median(curl)
-    rate = {k: mb / v for k, v in med.items()}
-    growth = (df_peak - baseline) / 1048576.0
-
+    rate = {k: args.size_mb / statistics.median(v) for k, v in rows.items()}
     print("%d MB from 127.0.0.1, %d rounds each, median of each:" % (args.size_mb, args.rounds))
     print("| method | median MB/s | all rounds, seconds |")
     print("|---|---|---|")
-    for name, key, runs in (("DownloadFile", "downloadfile", rows["downloadfile"]),
-                            ("bare WinINet loop", "bare", rows["bare"]), ("curl (native)", "curl", curl)):
-        print("| %s | %.0f | %s |" % (name, rate[key], " ".join("%.2f" % s for s in runs)))
+    for name, key in (("DownloadFile", "downloadfile"), ("bare WinINet loop", "bare"), ("curl (native)", "curl")):
+        print("| %s | %.0f | %s |" % (name, rate[key], " ".join("%.2f" % s for s in rows[key])))
     print()
     print("DownloadFile / bare loop: %.2fx (target >= 0.9)" % (rate["downloadfile"] / rate["bare"]))
     print("DownloadFile / curl:      %.2fx" % (rate["downloadfile"] / rate["curl"]))
     print("working set: %.1f MB before, peak %.1f MB after a DownloadFile round; growth %.2f MB (target < 2)"
-          % (baseline / 1048576.0, df_peak / 1048576.0, growth))
+          % (baseline / 1048576.0, df_peak / 1048576.0, (df_peak - baseline) / 1048576.0))
     # A short transfer's first-chunk call and call after the loop inflate calls/duration, so
     # the rate is also given as the most calls that fell within any one second.
     print("progress calls: at most %d in any one second (target <= 11); calls/duration median %.1f/s"

@@ -8,6 +8,7 @@ import contextlib
 import io
 import os
 import re
+import subprocess
 import sys
 import time
 import zipfile
@@ -57,6 +58,11 @@ def unpacker(tar="unzip", ps="unzip"):
 
 STANDIN_BYTES = b""  # filled in main()
 CLIENT_ZIP = None    # a zip whose top level holds velmoraclient.exe
+
+
+def client_archive():
+    """The server script of an archive holding the client, built once the stand-in is known."""
+    return served(CLIENT_ZIP)
 
 
 def update_files(local="1.0.0", **tools):
@@ -156,7 +162,7 @@ SCENARIOS = [
     # The update pass.
     dict(name="E9: update found, downloaded, unpacked by tar, recorded, then played",
          files=update_files(),
-         server={"/v.txt": {"body": "  1.0.1\r\n"}, "/u.zip": "CLIENT_ZIP"},
+         server={"/v.txt": {"body": "  1.0.1\r\n"}, "/u.zip": client_archive},
          probe=["wait-status", WAIT, "Nova versão: 1.0.0 -> 1.0.1", "dump",
                 "wait-status", WAIT, E9, "wait-enabled", 5000, "dump"],
          expect=[{"play_enabled": False, "progress": 0},
@@ -172,7 +178,7 @@ SCENARIOS = [
          expect=[{"version": "Versão: 1.0.1", "play_enabled": True}],
          then=["close"], exit=0, disk={"version.txt": b"1.0.1\r\n"}, tools=[], requests=["/v.txt"]),
     dict(name="a version differing only in letter case is an update; older counts too",
-         files=update_files("1.0.1-Beta"), server={"/v.txt": {"body": "1.0.1-beta"}, "/u.zip": "CLIENT_ZIP"},
+         files=update_files("1.0.1-Beta"), server={"/v.txt": {"body": "1.0.1-beta"}, "/u.zip": client_archive},
          probe=["wait-status", WAIT, E9, "dump"], expect=[{"version": "Versão: 1.0.1-beta"}],
          then=["close"], exit=0, disk={"version.txt": b"1.0.1-beta"}, requests=["/v.txt", "/u.zip"]),
     dict(name="E3: version unreachable, Play still usable",
@@ -195,7 +201,7 @@ SCENARIOS = [
          then=["close"], exit=0, disk={"update_temp.zip": True, "version.txt": b"1.0.0\r\n"},
          tools=["tar.exe", "powershell.exe", "powershell.exe"], check=second_start_removes_kept_archive),
     dict(name="tar fails, Expand-Archive unpacks: exactly two tools run",
-         files=update_files(tar="exit 1"), server={"/v.txt": {"body": "1.0.1"}, "/u.zip": "CLIENT_ZIP"},
+         files=update_files(tar="exit 1"), server={"/v.txt": {"body": "1.0.1"}, "/u.zip": client_archive},
          probe=["wait-status", WAIT, E9], expect=[], then=["close"], exit=0,
          disk={"bin/velmoraclient.exe": True}, tools=["tar.exe", "powershell.exe"]),
     dict(name="E8: client inside a sub-folder of the archive",
@@ -273,7 +279,7 @@ SCENARIOS.append(dict(
 SCENARIOS.append(dict(
     name="install path with blanks, apostrophe and accents updates through Expand-Archive",
     folder="Jogo d'Ação ‘Teste’", files=update_files(tar="exit 9009"),
-    server={"/v.txt": {"body": "1.0.1"}, "/u.zip": "CLIENT_ZIP"},
+    server={"/v.txt": {"body": "1.0.1"}, "/u.zip": client_archive},
     probe=["wait-status", WAIT, E9], expect=[], then=["close"], exit=0,
     disk={"bin/velmoraclient.exe": True, "version.txt": b"1.0.1"}, tools=["tar.exe", "powershell.exe"]))
 
@@ -294,9 +300,7 @@ def run(tools, sc, index, browser_log):
         subst = lambda v: v.replace("{url}", server.url) if isinstance(v, str) else v
         scripts = {}
         for path, script in sc.get("server", {}).items():
-            if script == "CLIENT_ZIP":
-                script = served(CLIENT_ZIP)
-            elif callable(script):  # built once the stand-in program is known
+            if callable(script):  # built once the stand-in program is known
                 script = script()
             scripts[path] = {k: subst(v) for k, v in script.items()}
         server.set_scripts(scripts)
@@ -356,7 +360,6 @@ def install_browser_recorder(tools):
     script.write_text('#!/bin/sh\nprintf "%s\\n" "$@" >> "$VELMORA_BROWSER_LOG"\n')
     script.chmod(0o755)
     os.environ["PATH"] = str(bindir) + os.pathsep + os.environ["PATH"]
-    import subprocess
     subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\WineBrowser", "/v", "Browsers", "/d",
                     "velmora-test-browser", "/f"], capture_output=True, timeout=60, check=True)
     return tools.work / "browser.log"
