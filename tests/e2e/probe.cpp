@@ -5,6 +5,7 @@
 //   wait-window MS          until the launcher window exists
 //   wait-status MS TEXT     until the status line reads TEXT (a final * matches any ending)
 //   wait-enabled MS         until Play is enabled
+//   wait-focus MS           until Play has the keyboard focus (it gets it right after being enabled)
 //   dump                    {"caption","title","version","status","play_enabled","play_focused",
 //                            "progress","style","x","y","width","height"}
 //   click                   presses Play (posted, so a message box does not block the probe)
@@ -111,17 +112,20 @@ static std::wstring IconName(HWND box) {
     return best;
 }
 
+static bool PlayFocused(HWND w) {
+    GUITHREADINFO gti = {};
+    gti.cbSize = sizeof(gti);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &gti) && gti.hwndFocus == GetDlgItem(w, 101);
+}
+
 static void Dump(HWND w) {
     RECT r;
     GetWindowRect(w, &r);
     HWND play = GetDlgItem(w, 101);
-    GUITHREADINFO gti = {};
-    gti.cbSize = sizeof(gti);
-    GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &gti);
     Out(L"{\"caption\": " + Json(Text(w)) + L", \"title\": " + Json(Text(GetDlgItem(w, 105))) +
         L", \"version\": " + Json(Text(GetDlgItem(w, 104))) + L", \"status\": " + Json(Text(GetDlgItem(w, 103))) +
         L", \"play_enabled\": " + (IsWindowEnabled(play) ? L"true" : L"false") +
-        L", \"play_focused\": " + (gti.hwndFocus == play ? L"true" : L"false") +
+        L", \"play_focused\": " + (PlayFocused(w) ? L"true" : L"false") +
         L", \"play_text\": " + Json(Text(play)) +
         L", \"progress\": " + std::to_wstring(SendMessageW(GetDlgItem(w, 102), 0x0408 /* PBM_GETPOS */, 0, 0)) +
         L", \"style\": " + std::to_wstring(GetWindowLongW(w, GWL_STYLE) & 0xFFFF0000u) +
@@ -163,6 +167,10 @@ int wmain(int argc, wchar_t** argv) {
             need();
             if (!WaitFor(ms, [&] { return IsWindowEnabled(GetDlgItem(w, 101)) != FALSE; }))
                 Fail(L"Play stayed disabled");
+        } else if (cmd == L"wait-focus") {
+            int ms = _wtoi(arg().c_str());
+            need();
+            if (!WaitFor(ms, [&] { return PlayFocused(w); })) Fail(L"Play did not get the focus");
         } else if (cmd == L"dump") {
             Dump(need());
         } else if (cmd == L"click") {

@@ -122,7 +122,7 @@ def second_start_removes_kept_archive(inst, ctx):
 # paths requested in order, and extra checks.
 SCENARIOS = [
     dict(name="defaults without ini",
-         probe=["wait-enabled", 15000, "dump"],
+         probe=["wait-enabled", 15000, "wait-focus", 2000, "dump"],
          expect=[{"caption": "Velmora - Launcher", "title": "Velmora", "version": "Versão: 0.0.0",
                   "status": E2, "play_enabled": True, "play_focused": True, "play_text": "JOGAR",
                   "progress": 0, "width": 500, "height": 300, "x": 433, "y": 234}],
@@ -164,7 +164,7 @@ SCENARIOS = [
          files=update_files(),
          server={"/v.txt": {"body": "  1.0.1\r\n"}, "/u.zip": client_archive},
          probe=["wait-status", WAIT, "Nova versão: 1.0.0 -> 1.0.1", "dump",
-                "wait-status", WAIT, E9, "wait-enabled", 5000, "dump"],
+                "wait-status", WAIT, E9, "wait-enabled", 5000, "wait-focus", 2000, "dump"],
          expect=[{"play_enabled": False, "progress": 0},
                  {"version": "Versão: 1.0.1", "progress": 100, "play_enabled": True, "play_focused": True}],
          screenshot="launcher-updated.png",

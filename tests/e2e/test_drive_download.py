@@ -4,7 +4,6 @@ Each scenario scripts the stand-in hosts, runs fetch.exe once and checks the res
 requests in the order they arrived, and the bytes left at the destination.
 Needs WINEPREFIX and DISPLAY (scripts/test sets both).
 """
-
 import argparse
 import os
 import random
@@ -12,8 +11,8 @@ import subprocess
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from tls_proxy import Reply, install_ca, make_test_ca, start_proxy, windows_path  # noqa: E402
+from harness import winpath
+from tls_proxy import Reply, install_ca, make_test_ca, start_proxy
 
 ID = "1AbC-Zz_09"
 DRIVE, USERCONTENT = "drive.google.com", "drive.usercontent.google.com"
@@ -25,75 +24,71 @@ ACCOUNT = (USERCONTENT, "/download?id=%s&export=download&authuser=0&confirm=t" %
 NO_ID_ACCOUNT = (USERCONTENT, "/download?id=&export=download&authuser=0&confirm=t")
 FORM = (USERCONTENT, "/download?id=%s&export=download&confirm=t&at=AX1&uuid=u-42" % ID)
 LATE_FORM = (USERCONTENT, "/late")
+NO_ID = (DRIVE, "/drive/shared-update")
 
-rng = random.Random(5)
-ARCHIVE = b"PK\x03\x04" + bytes(rng.randrange(256) for _ in range(150000))
+ARCHIVE = b"PK\x03\x04" + random.Random(5).randbytes(150000)
+ZIP = Reply(ARCHIVE, "application/zip")
 OLD = b"previous contents"
-MIB = 1 << 20
 FETCH_TIMEOUT = 90
 
 
-def html(text: str) -> Reply:
+def html(text):
     return Reply(text.encode("latin-1"), "text/html; charset=utf-8")
 
 
-def zip_reply() -> Reply:
-    return Reply(ARCHIVE, "application/zip")
-
-
-WARNING = html("<!DOCTYPE html><html><body>Google Drive can't scan this file for viruses."
-               "<form id=\"download-form\" action=\"https://drive.usercontent.google.com/download?id=%s"
-               "&amp;export=download&amp;confirm=t&amp;at=AX1\" method=\"get\">"
-               "<input type=\"hidden\" name=\"uuid\" value=\"u-42\"></form></body></html>" % ID)
+WARNING = ("<!DOCTYPE html><html><body>Google Drive can't scan this file for viruses."
+           "<form id=\"download-form\" action=\"https://drive.usercontent.google.com/download?id=%s"
+           "&amp;export=download&amp;confirm=t&amp;at=AX1\" method=\"get\">"
+           "<input type=\"hidden\" name=\"uuid\" value=\"u-42\"></form></body></html>" % ID)
 NO_FORM = html("<html><body>Quota exceeded</body></html>")
-filler = "<!-- " + "x" * MIB + " -->"
-EARLY_FORM_BIG = html(WARNING.body.decode("latin-1") + filler * 3)
-LATE_FORM_PAGE = html(filler + "<form action=\"https://drive.usercontent.google.com/late\">" + filler * 7)
+FILLER = "<!-- " + "x" * (1 << 20) + " -->"
 
 # name, URL, script, expected result, expected requests, expected destination bytes
 SCENARIOS = [
-    ("direct link answers the file", SHARE_URL, {DIRECT: zip_reply()}, True, [DIRECT, DIRECT], ARCHIVE),
+    ("direct link answers the file", SHARE_URL, {DIRECT: ZIP}, True, [DIRECT, DIRECT], ARCHIVE),
     ("docs host with id= form", "https://docs.google.com/uc?export=download&id=" + ID,
-     {DIRECT: zip_reply()}, True, [DIRECT, DIRECT], ARCHIVE),
-    ("confirmation page: form link with uuid", SHARE_URL, {DIRECT: WARNING, FORM: zip_reply()},
+     {DIRECT: ZIP}, True, [DIRECT, DIRECT], ARCHIVE),
+    ("confirmation page: form link with uuid", SHARE_URL, {DIRECT: html(WARNING), FORM: ZIP},
      True, [DIRECT, FORM], ARCHIVE),
-    ("confirmation page without form: user-content link", SHARE_URL, {DIRECT: NO_FORM, USER: zip_reply()},
+    ("confirmation page without form: user-content link", SHARE_URL, {DIRECT: NO_FORM, USER: ZIP},
      True, [DIRECT, USER], ARCHIVE),
     ("main request HTML: retry with account succeeds", SHARE_URL,
-     {DIRECT: NO_FORM, USER: NO_FORM, ACCOUNT: zip_reply()}, True, [DIRECT, USER, ACCOUNT], ARCHIVE),
+     {DIRECT: NO_FORM, USER: NO_FORM, ACCOUNT: ZIP}, True, [DIRECT, USER, ACCOUNT], ARCHIVE),
     ("main request HTML: retry answers HTML too", SHARE_URL,
      {DIRECT: NO_FORM, USER: NO_FORM, ACCOUNT: NO_FORM}, False, [DIRECT, USER, ACCOUNT], OLD),
     ("main request error status: retry", SHARE_URL,
-     {DIRECT: Reply(b"gone", "text/plain", 404), ACCOUNT: zip_reply()}, True, [DIRECT, DIRECT, ACCOUNT], ARCHIVE),
+     {DIRECT: Reply(b"gone", "text/plain", 404), ACCOUNT: ZIP}, True, [DIRECT, DIRECT, ACCOUNT], ARCHIVE),
     ("empty form action: the given URL is taken", SHARE_URL,
-     {DIRECT: html("<form action=\"\"><input name=\"uuid\" value=\"u-7\">"), SHARE: zip_reply()},
+     {DIRECT: html("<form action=\"\"><input name=\"uuid\" value=\"u-7\">"), SHARE: ZIP},
      True, [DIRECT, SHARE], ARCHIVE),
     ("link without id: given URL, then retry with empty id", "https://drive.google.com/drive/shared-update",
-     {(DRIVE, "/drive/shared-update"): NO_FORM, NO_ID_ACCOUNT: zip_reply()},
-     True, [(DRIVE, "/drive/shared-update"), NO_ID_ACCOUNT], ARCHIVE),
-    ("large page: form within the first MiB is used", SHARE_URL, {DIRECT: EARLY_FORM_BIG, FORM: zip_reply()},
+     {NO_ID: NO_FORM, NO_ID_ACCOUNT: ZIP}, True, [NO_ID, NO_ID_ACCOUNT], ARCHIVE),
+    ("large page: form within the first MiB is used", SHARE_URL, {DIRECT: html(WARNING + FILLER * 3), FORM: ZIP},
      True, [DIRECT, FORM], ARCHIVE),
     ("page read stops at 1 MiB: later form not seen", SHARE_URL,
-     {DIRECT: LATE_FORM_PAGE, LATE_FORM: zip_reply(), USER: zip_reply()}, True, [DIRECT, USER], ARCHIVE),
+     {DIRECT: html(FILLER + "<form action=\"https://drive.usercontent.google.com/late\">" + FILLER * 7),
+      LATE_FORM: ZIP, USER: ZIP}, True, [DIRECT, USER], ARCHIVE),
 ]
 
 
-def run_scenario(proxy, fetch_exe, work: Path, url, script, want_ok, want_requests, want_bytes):
+def describe(data):
+    return "nothing" if data is None else "%d bytes starting %r" % (len(data), data[:16])
+
+
+def run(proxy, fetch_exe, dest, url, script, want_ok, want_requests, want_bytes):
+    """The problems one scenario shows."""
     proxy.set_script(script)
-    dest = work / "download.bin"
     dest.write_bytes(OLD)
-    env = dict(os.environ, http_proxy=proxy.url, WINEDEBUG="-all")
-    env.pop("https_proxy", None)
-    env.pop("no_proxy", None)
-    problems = []
+    env = {k: v for k, v in os.environ.items() if k not in ("https_proxy", "no_proxy")}
+    env.update(http_proxy=proxy.url, WINEDEBUG="-all")
+    problems, got_ok = [], None
     try:
-        done = subprocess.run(["wine", str(fetch_exe), url, windows_path(dest)], env=env,
-                              stdin=subprocess.DEVNULL, capture_output=True, timeout=FETCH_TIMEOUT)
-        got_ok = done.stdout.strip().endswith(b"DownloadFile=1")
-        if done.returncode not in (0, 1):
+        done = subprocess.run(["wine", fetch_exe, url, winpath(dest)], env=env, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=FETCH_TIMEOUT)
+        got_ok = {0: True, 1: False}.get(done.returncode)
+        if got_ok is None:
             problems.append("fetch exited with %d: %r" % (done.returncode, done.stderr[-500:]))
     except subprocess.TimeoutExpired:
-        got_ok = None
         problems.append("fetch did not finish within %d s" % FETCH_TIMEOUT)
     if got_ok != want_ok:
         problems.append("result %s, expected %s" % (got_ok, want_ok))
@@ -108,34 +103,19 @@ def run_scenario(proxy, fetch_exe, work: Path, url, script, want_ok, want_reques
     return problems
 
 
-def describe(data):
-    if data is None:
-        return "nothing"
-    return "%d bytes starting %r" % (len(data), data[:16])
-
-
-def main() -> int:
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--fetch", required=True)
-    parser.add_argument("--trust", required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("-k", default="", help="run only scenarios whose name contains this")
-    args = parser.parse_args()
-    if not os.environ.get("WINEPREFIX"):
-        print("WINEPREFIX must be set (run scripts/test)")
-        return 2
+def main():
+    ap = argparse.ArgumentParser()
+    for name in ("--fetch", "--trust", "--work"):
+        ap.add_argument(name, required=True)
+    args = ap.parse_args()
     work = Path(args.work)
-    work.mkdir(parents=True, exist_ok=True)
     ca = make_test_ca(work / "ca", label="drive download")
     install_ca(ca, args.trust)
-
     failed = 0
     with start_proxy(ca, {}) as proxy:
-        for name, url, script, want_ok, want_requests, want_bytes in SCENARIOS:
-            if args.k not in name:
-                continue
-            problems = run_scenario(proxy, args.fetch, work, url, script, want_ok, want_requests, want_bytes)
-            print("%s: %s" % ("ok  " if not problems else "FAIL", name))
+        for name, *case in SCENARIOS:
+            problems = run(proxy, args.fetch, work / "download.bin", *case)
+            print("%s: %s" % ("FAIL" if problems else "ok  ", name))
             for p in problems:
                 print("      " + p)
             failed += bool(problems)

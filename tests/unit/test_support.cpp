@@ -37,3 +37,21 @@ std::string ReadBytes(const std::wstring& path) {
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring ExeFolder() {
+    wchar_t buf[32768];
+    const std::wstring exe(buf, GetModuleFileNameW(nullptr, buf, 32768));
+    return exe.substr(0, exe.find_last_of(L'\\'));
+}
+
+std::wstring FromUtf8(const std::string& s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring out(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
+    return out;
+}
+
+std::wstring Fields(const LauncherConfig& c) {
+    return c.ServerName + L"|" + c.ConfigURL + L"|" + c.VersionURL + L"|" + c.UpdateURL + L"|" + c.ClientExe + L"|" +
+           c.SiteURL + L"|" + std::to_wstring(c.MinLauncherBuild);
+}
