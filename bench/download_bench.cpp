@@ -37,7 +37,7 @@ uint64_t FileSize(const std::wstring& path) {
 // The same requests DownloadFile sends, with none of its checks: the floor to compare with.
 uint64_t BareLoop(const std::wstring& url, const std::wstring& path) {
     InternetHandle internet(InternetOpenW(L"bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    InternetHandle request(OpenUrl(internet.get(), url));
+    Response request = OpenUrl(internet.get(), url);
     FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!request || !file) return 0;
     static char buffer[65536];
@@ -56,7 +56,7 @@ const unsigned kMaxCalls = 1 << 16;
 double g_callTimes[kMaxCalls];
 unsigned g_calls = 0;
 volatile int g_sink = 0;
-void CountingProgress(uint32_t received, uint32_t expected) {
+void CountingProgress(uint64_t received, uint64_t expected) {
     const ProgressView view = FormatProgress(received, expected);
     g_sink = g_sink + view.position + view.text[12];
     if (g_calls < kMaxCalls) g_callTimes[g_calls] = Now();

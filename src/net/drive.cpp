@@ -1,7 +1,6 @@
 #include "net/drive.h"
 
 #include "app/state.h"
-#include "net/download.h"
 
 namespace {
 
@@ -86,24 +85,39 @@ std::optional<std::wstring> FormLinkFromPage(const std::string& page) {
     return Widen(link);
 }
 
-std::wstring ResolveDriveTarget(HINTERNET internet, const std::wstring& url) {
+namespace {
+
+// Chooses the URL of the main request: may look at the direct link once. Never fails: at worst
+// it returns `url`.
+std::wstring ResolveTarget(HINTERNET session, const std::wstring& url, const Timeouts& timeouts) {
     const std::wstring id = ExtractDriveFileId(url);
     if (id.empty()) return url;
 
     const std::wstring direct = DirectLink(id);
     std::string page;
     {
-        InternetHandle request(OpenUrl(internet, direct));
-        if (!request) return url;
-        if (!AnswersHtml(request.get())) return direct;
-        page = ReadAllResponse(request.get(), kConfirmationPageLimit);
+        Response look = OpenUrl(session, direct, timeouts);
+        if (!look) return url;
+        if (!AnswersHtml(look.get())) return direct;
+        page = ReadAllResponse(look.get(), kConfirmationPageLimit);
     }
     return FormLinkFromPage(page).value_or(UserContentLink(id));
 }
 
-HINTERNET RetryDriveDownload(HINTERNET internet, const std::wstring& url, HINTERNET refused) {
-    InternetCloseHandle(refused);
-    InternetHandle request(OpenUrl(internet, UserContentLinkWithAccount(ExtractDriveFileId(url))));
-    if (!request || AnswersHtml(request.get())) return nullptr;
-    return request.release();
+}  // namespace
+
+Response OpenDriveAccepted(HINTERNET session, const std::wstring& url, const Timeouts& timeouts,
+                           const std::wstring& headers, bool* refused) {
+    const std::wstring target = ResolveTarget(session, url, timeouts);
+    Response response = OpenUrl(session, target, timeouts, headers);
+    if (!response && target != url) response = OpenUrl(session, url, timeouts, headers);
+    if (!response) return {};
+    if (!IsRefused(response.get())) return response;
+
+    // One retry through the user-content host, signed-in form; the refused answer goes first.
+    response = {};
+    response = OpenUrl(session, UserContentLinkWithAccount(ExtractDriveFileId(url)), timeouts, headers);
+    *refused = response && IsRefused(response.get());
+    if (*refused) return {};
+    return response;
 }

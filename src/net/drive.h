@@ -7,15 +7,18 @@
 #include <optional>
 #include <string>
 
+#include "net/request.h"
+
 bool IsDriveUrl(const std::wstring& url);
 std::wstring ExtractDriveFileId(const std::wstring& url);
 
-// Chooses the URL of the main request for a Drive link; may send one request of its own on
-// `internet`. Never fails: at worst it returns `url`.
-std::wstring ResolveDriveTarget(HINTERNET internet, const std::wstring& url);
-// After the main response was refused: closes `refused` and returns a handle whose content is
-// not HTML, or null.
-HINTERNET RetryDriveDownload(HINTERNET internet, const std::wstring& url, HINTERNET refused);
+// The accepted response for a Drive share link: the file id's direct link is looked at first,
+// a confirmation page's form is followed, and a refused answer gets one retry through the
+// user-content host. At most four requests; empty when none of them gives the file, with
+// `refused` set when the last one answered but was turned down. `headers` go only with the
+// requests whose body would be taken.
+Response OpenDriveAccepted(HINTERNET session, const std::wstring& url, const Timeouts& timeouts,
+                           const std::wstring& headers, bool* refused);
 
 // The fixed link forms built from a file id (the id is used as given, even when empty).
 std::wstring DirectLink(const std::wstring& id);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdint>
 #include <cwchar>
 
 #include "app/state.h"
@@ -11,21 +12,23 @@ namespace {
 const double kBytesToMB = 9.5367431640625e-07;  // 2^-20, so the product is exact
 }
 
-ProgressView FormatProgress(uint32_t received, uint32_t expected) {
+ProgressView FormatProgress(uint64_t received, uint64_t expected) {
     ProgressView view = {};
-    const double receivedMB = received * kBytesToMB;
+    const double receivedMB = static_cast<double>(received) * kBytesToMB;
     if (expected != 0) {
         view.movesBar = true;
-        const uint64_t percent = static_cast<uint64_t>(received) * 100 / expected;
-        view.position = static_cast<int32_t>(static_cast<uint32_t>(percent));
-        std::swprintf(view.text, 128, L"Baixando... %.1f / %.1f MB", receivedMB, expected * kBytesToMB);
+        // Whole multiples first, then the remainder's share: the product cannot overflow.
+        const uint64_t percent = received / expected * 100 + received % expected * 100 / expected;
+        view.position = percent > INT32_MAX ? INT32_MAX : static_cast<int>(percent);
+        std::swprintf(view.text, 128, L"Baixando... %.1f / %.1f MB", receivedMB,
+                      static_cast<double>(expected) * kBytesToMB);
     } else {
         std::swprintf(view.text, 128, L"Baixando... %.1f MB", receivedMB);
     }
     return view;
 }
 
-void ShowDownloadProgress(uint32_t received, uint32_t expected) {
+void ShowDownloadProgress(uint64_t received, uint64_t expected) {
     const ProgressView view = FormatProgress(received, expected);
     if (view.movesBar) SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(view.position), 0);
     SetWindowTextW(g_hwndStatus, view.text);

@@ -6,11 +6,11 @@
 // What one progress report shows. Fixed storage: the report allocates nothing.
 struct ProgressView {
     bool movesBar;  // false while the server sent no length: the bar keeps its place
-    int position;   // percent, not clamped; a wrong Content-Length can push it past 100
+    int position;   // percent, not clamped; a wrong length can push it past 100 (the bar stops at its end)
     wchar_t text[128];
 };
 
-ProgressView FormatProgress(uint32_t received, uint32_t expected);
+ProgressView FormatProgress(uint64_t received, uint64_t expected);
 
 // The progress callable of the update download: moves the bar, then sets the status text.
-void ShowDownloadProgress(uint32_t received, uint32_t expected);
+void ShowDownloadProgress(uint64_t received, uint64_t expected);

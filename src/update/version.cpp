@@ -5,12 +5,17 @@
 #include "app/state.h"
 #include "net/download.h"
 
+namespace {
+// A version or a configuration is a few lines: a longer body is a wrong URL (the archive, say),
+// not something to hold in memory. A dead server gives Play back within half a minute.
+const FetchLimits kTextLimits = {64 * 1024, {15000, 15000, 15000}};
+}  // namespace
+
 std::wstring FetchRemoteText(const std::wstring& url) {
-    // One fixed name for every fetch; a failed download may leave it behind for the next one.
     const std::wstring path = g_baseDir + L"\\_tmp_version_check.txt";
-    if (!DownloadFile(url, path, ProgressCallback())) return std::wstring();
-    std::wstring text = Trim(ReadTextFile(path));
-    DeleteFileW(path.c_str());
+    const bool fetched = DownloadFile(url, path, ProgressCallback(), kTextLimits);
+    std::wstring text = fetched ? Trim(ReadTextFile(path)) : std::wstring();
+    DeleteFileW(path.c_str());  // whatever a failed fetch left must not linger
     return text;
 }
 

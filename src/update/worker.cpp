@@ -7,8 +7,8 @@
 #include "app/launch.h"
 #include "app/state.h"
 #include "app/window.h"
-#include "net/download.h"
 #include "net/progress.h"
+#include "net/resume.h"
 #include "update/extract.h"
 #include "update/remote_config.h"
 #include "update/version.h"
@@ -66,6 +66,7 @@ void UpdateWorker() {
         return;
     }
     if (g_remoteVersion == g_localVersion) {
+        DiscardPart(archive);  // a half-received older update has nothing left to finish
         Finish(L"Client atualizado!");
         return;
     }
@@ -76,7 +77,12 @@ void UpdateWorker() {
     SetStatus(L"Baixando atualiza\u00e7\u00e3o...");
     SetBar(0);
     CreateDirectoryW(bin.c_str(), nullptr);
-    if (!DownloadFile(g_config.UpdateURL, archive, ShowDownloadProgress)) {
+    ArchiveHooks hooks;
+    hooks.progress = ShowDownloadProgress;
+    hooks.waiting = [](DWORD seconds) {
+        SetStatus(L"Conex\u00e3o interrompida. Retomando em " + std::to_wstring(seconds) + L" s...");
+    };
+    if (!DownloadArchive(g_config.UpdateURL, g_remoteVersion, archive, hooks)) {
         FinishAndDelete(L"Erro ao baixar. Verifique a URL/link.", archive);
         return;
     }

@@ -147,9 +147,9 @@ TEST_F(DownloadTest, EveryFetchReachesTheServerWithUserAgentAndNoCache) {
 TEST(RequestHelpers, WholeOrLimitedResponseAndSecureFlagsForExactHttpsPrefix) {
     Script("/page", R"({"size": 20000, "length": "chunked", "chunk_size": 3000})");
     InternetHandle internet(InternetOpenW(L"helpers", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    InternetHandle whole(OpenUrl(internet.get(), FixtureUrl("/page")));
+    Response whole = OpenUrl(internet.get(), FixtureUrl("/page"));
     EXPECT_EQ(ReadAllResponse(whole.get()), PatternBytes(20000));
-    InternetHandle limited(OpenUrl(internet.get(), FixtureUrl("/page")));
+    Response limited = OpenUrl(internet.get(), FixtureUrl("/page"));
     EXPECT_EQ(ReadAllResponse(limited.get(), 10000), PatternBytes(10000));
 
     EXPECT_EQ(RequestFlags(L"https://example.test/a"), 0x84c00100u);

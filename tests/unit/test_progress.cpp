@@ -30,13 +30,14 @@ TEST(Progress, MovesTheBarThenSetsTheText) {
     g_hwndStatus = SpiedWindow();
     ASSERT_TRUE(g_hwndProgress && g_hwndStatus);
     struct Case {
-        uint32_t received, expected;
+        uint64_t received, expected;
         std::vector<std::wstring> seen;
     } cases[] = {
         {1048575, 1048576, {L"bar 99", L"label Baixando... 1.0 / 1.0 MB"}},  // truncated, not rounded
         {3000000, 1000000, {L"bar 300", L"label Baixando... 2.9 / 1.0 MB"}},  // not clamped
         {4294967295u, 4294967295u, {L"bar 100", L"label Baixando... 4096.0 / 4096.0 MB"}},
-        {4294967295u, 1, {L"bar -100", L"label Baixando... 4096.0 / 0.0 MB"}},  // low 32 bits of 429496729500
+        {4831838208u, 5368709120u, {L"bar 90", L"label Baixando... 4608.0 / 5120.0 MB"}},  // past 4 GiB
+        {4294967295u, 1, {L"bar 2147483647", L"label Baixando... 4096.0 / 0.0 MB"}},  // saturates, no wrap
         {7340032, 0, {L"label Baixando... 7.0 MB"}},  // no length: the bar keeps its place
     };
     for (const auto& c : cases) {

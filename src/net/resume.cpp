@@ -1,0 +1,171 @@
+#include "net/resume.h"
+
+#include <vector>
+
+#include "app/state.h"
+#include "net/download.h"
+#include "net/headers.h"
+#include "net/part_info.h"
+#include "net/request.h"
+
+namespace {
+
+enum class Outcome { Complete, Broken, Failed };
+
+struct Transfer {
+    std::wstring url, part, record;
+    PartInfo info;
+    uint64_t have = 0;        // bytes of the part that belong to `info`
+    bool retryable = false;   // the server offered ranges and a validator: a break can be mended
+    bool onDiskSeen = false;  // the bytes already on disk went through the chunk hook
+};
+
+uint64_t FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::string ReadSmallFile(const std::wstring& path) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (file && bytes.size() < 65536 && ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    return bytes;
+}
+
+bool WriteSmallFile(const std::wstring& path, const std::string& bytes) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD put = 0;
+    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
+           put == bytes.size();
+}
+
+// Feeds the part's first `size` bytes to the hook, once, before more are appended.
+bool ReplayOnDisk(const std::wstring& path, uint64_t size, const ChunkObserver& chunk) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return false;
+    std::vector<char> buffer(1 << 20);
+    while (size > 0) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(size < buffer.size() ? size : buffer.size());
+        if (!ReadFile(file.get(), buffer.data(), want, &got, nullptr) || got == 0) return false;
+        chunk(buffer.data(), got);
+        size -= got;
+    }
+    return true;
+}
+
+void Forget(Transfer& t) {
+    DeleteFileW(t.part.c_str());
+    DeleteFileW(t.record.c_str());
+    t.have = 0;
+}
+
+// One request: continues the part when the server agrees, else starts it over from the answer.
+Outcome Attempt(HINTERNET session, Transfer& t, const ArchiveHooks& hooks, const ResumePolicy& policy) {
+    const Timeouts timeouts = {kDefaultTimeouts.connect, kDefaultTimeouts.send, policy.stallMs};
+    bool refused = false;
+    Response response = OpenAccepted(session, t.url, timeouts,
+                                     t.have > 0 ? ResumeHeaders(t.have, t.info.validator) : std::wstring(), &refused);
+    if (!response) {
+        if (refused && t.have > 0) Forget(t);  // turned down: continuing this part is not on offer
+        return t.retryable ? Outcome::Broken : Outcome::Failed;
+    }
+    // A part is continued only by a 206 that starts where it ends; a 200 sends the file whole
+    // (If-Range found it changed). Any other answer means this server cannot continue it, so the
+    // next try starts from zero.
+    const DWORD status = QueryStatus(response.get());
+    std::optional<ContentRange> range;
+    if (t.have > 0 && status == 206) range = ParseContentRange(QueryHeader(response.get(), HTTP_QUERY_CONTENT_RANGE));
+    const bool continues = range && range->first == t.have && (t.info.length == 0 || range->total == t.info.length);
+    if (t.have > 0 && !continues && status != 200) {
+        Forget(t);
+        return Outcome::Broken;
+    }
+
+    FileHandle file(nullptr);
+    if (continues) {
+        if (hooks.chunk && !t.onDiskSeen && !ReplayOnDisk(t.part, t.have, hooks.chunk)) {
+            Forget(t);
+            return Outcome::Broken;
+        }
+        t.onDiskSeen = true;
+        if (t.info.length == 0) t.info.length = range->total;
+        file.reset(CreateFileW(t.part.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
+    } else {
+        // A fresh start, or the file changed on the server (If-Range answered with all of it).
+        if (hooks.restarting) hooks.restarting();
+        t.have = 0;
+        t.onDiskSeen = true;
+        t.info.validator = QueryHeader(response.get(), HTTP_QUERY_ETAG);
+        if (t.info.validator.empty()) t.info.validator = QueryHeader(response.get(), HTTP_QUERY_LAST_MODIFIED);
+        t.info.length = ParseByteCount(QueryHeader(response.get(), HTTP_QUERY_CONTENT_LENGTH)).value_or(0);
+        t.retryable = !t.info.validator.empty() &&
+                      OffersByteRanges(QueryHeader(response.get(), HTTP_QUERY_ACCEPT_RANGES));
+        file.reset(CreateFileW(t.part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
+        if (file && (!t.retryable || !WriteSmallFile(t.record, FormatPartInfo(t.info)))) DeleteFileW(t.record.c_str());
+    }
+    if (!file) return Outcome::Failed;
+
+    const Streamed body = StreamBody(response.get(), file.get(), t.have, t.info.length, 0, hooks.progress, hooks.chunk);
+    t.have += body.written;
+    if (body.writeFailed) return Outcome::Failed;
+    if (!body.readFailed && (t.info.length == 0 || t.have >= t.info.length)) return Outcome::Complete;
+    return t.retryable ? Outcome::Broken : Outcome::Failed;
+}
+
+}  // namespace
+
+std::wstring PartPath(const std::wstring& archivePath) { return archivePath + L".part"; }
+
+std::wstring PartInfoPath(const std::wstring& archivePath) { return archivePath + L".part.txt"; }
+
+void DiscardPart(const std::wstring& archivePath) {
+    DeleteFileW(PartPath(archivePath).c_str());
+    DeleteFileW(PartInfoPath(archivePath).c_str());
+}
+
+bool DownloadArchive(const std::wstring& url, const std::wstring& version, const std::wstring& archivePath,
+                     const ArchiveHooks& hooks, const ResumePolicy& policy) {
+    Transfer t;
+    t.url = url;
+    t.part = PartPath(archivePath);
+    t.record = PartInfoPath(archivePath);
+    t.info.url = url;
+    t.info.version = version;
+    // A part from an earlier start is continued only for the same URL and version, and only
+    // while the server still calls the file by the same validator (If-Range checks that).
+    const std::optional<PartInfo> saved = ParsePartInfo(ReadSmallFile(t.record));
+    if (saved && saved->url == url && saved->version == version && !saved->validator.empty()) {
+        t.info = *saved;
+        t.have = FileSize(t.part);
+        t.retryable = t.have > 0 && (t.info.length == 0 || t.have < t.info.length);
+    }
+    if (!t.retryable) Forget(t);
+
+    InternetHandle session = OpenSession();
+    if (!session) return false;
+    Outcome outcome = Attempt(session.get(), t, hooks, policy);
+    for (int resumes = 0; outcome == Outcome::Broken && resumes < policy.maxResumes; ++resumes) {
+        const DWORD waitMs = policy.firstWaitMs << resumes;
+        if (hooks.waiting) hooks.waiting((waitMs + 999) / 1000);
+        Sleep(waitMs);
+        outcome = Attempt(session.get(), t, hooks, policy);
+    }
+    if (outcome != Outcome::Complete) {
+        if (!t.retryable || t.have == 0) Forget(t);  // nothing a later start could continue
+        return false;
+    }
+    DeleteFileW(t.record.c_str());
+    if (t.have == 0 || HasHtmlHead(t.part) ||
+        !MoveFileExW(t.part.c_str(), archivePath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(t.part.c_str());
+        return false;
+    }
+    return true;
+}

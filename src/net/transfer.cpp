@@ -1,0 +1,44 @@
+#include "net/transfer.h"
+
+#include <vector>
+
+namespace {
+const DWORD kBodyChunk = 65536;
+const DWORD kProgressIntervalMs = 100;
+}  // namespace
+
+Streamed StreamBody(HINTERNET request, HANDLE file, uint64_t before, uint64_t expected, uint64_t limit,
+                    const ProgressCallback& progress, const ChunkObserver& observer) {
+    Streamed result;
+    std::vector<char> buffer(kBodyChunk);  // the thread's stack is not the place for 64 KiB
+    DWORD lastTick = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!InternetReadFile(request, buffer.data(), kBodyChunk, &got)) {
+            result.readFailed = true;
+            break;
+        }
+        if (got == 0) break;
+        const uint64_t total = before + result.written;
+        if (limit != 0 && got > limit - total) {
+            result.overLimit = true;
+            break;
+        }
+        DWORD put = 0;
+        if (!WriteFile(file, buffer.data(), got, &put, nullptr) || put != got) {
+            result.writeFailed = true;
+            return result;
+        }
+        if (observer) observer(buffer.data(), got);
+        result.written += got;
+        if (progress) {
+            const DWORD now = GetTickCount();
+            if (now - lastTick >= kProgressIntervalMs) {
+                lastTick = now;
+                progress(before + result.written, expected);
+            }
+        }
+    }
+    if (progress) progress(before + result.written, expected);
+    return result;
+}
