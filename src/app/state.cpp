@@ -58,6 +58,7 @@ void LoadConfigFiles() {
     g_config.UpdateURL = ReadIniString(ini, L"UpdateURL", L"");
     g_config.ClientExe = ReadIniString(ini, L"ClientExe", L"velmoraclient.exe");
     g_config.SiteURL = ReadIniString(ini, L"SiteURL", kDefaultSiteURL);
+    g_config.UpdatePublicKey = ReadIniString(ini, L"UpdatePublicKey", L"");
 
     std::wstring version = Trim(ReadTextFile(g_baseDir + L"\\version.txt"));
     if (!version.empty()) g_localVersion = version;
@@ -71,16 +72,17 @@ std::wstring Trim(std::wstring text) {
     return text.substr(first, last - first);
 }
 
-std::wstring ReadTextFile(const std::wstring& path) {
+std::string ReadFileBytes(const std::wstring& path) {
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return std::wstring();
     std::string bytes;
     char buf[4096];
     DWORD got = 0;
-    while (ReadFile(file.get(), buf, sizeof(buf), &got, nullptr) && got > 0) bytes.append(buf, got);
-    return Widen(bytes);
+    while (file && ReadFile(file.get(), buf, sizeof(buf), &got, nullptr) && got > 0) bytes.append(buf, got);
+    return bytes;
 }
+
+std::wstring ReadTextFile(const std::wstring& path) { return Widen(ReadFileBytes(path)); }
 
 std::wstring Widen(const std::string& bytes) {
     std::wstring out;

@@ -19,6 +19,11 @@ struct LauncherConfig {
     std::wstring ClientExe = L"velmoraclient.exe";
     std::wstring SiteURL = kDefaultSiteURL;
     int32_t MinLauncherBuild = 0;
+    // Update verification. The publisher's key comes only from the local INI; the archive's
+    // digest and signature only from the remote configuration.
+    std::wstring UpdatePublicKey;
+    std::wstring UpdateSHA256;
+    std::wstring UpdateSignature;
 };
 
 extern LauncherConfig g_config;
@@ -56,4 +61,6 @@ struct FileHandle : std::unique_ptr<HANDLE, FileCloser> {
 
 std::wstring Trim(std::wstring text);
 std::wstring ReadTextFile(const std::wstring& path);
+// The file's bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::wstring& path);
 std::wstring Widen(const std::string& bytes);

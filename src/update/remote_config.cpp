@@ -4,8 +4,10 @@
 #include <shellapi.h>
 
 #include <limits>
+#include <optional>
 
 #include "app/window.h"
+#include "update/verification.h"
 #include "update/version.h"
 
 namespace {
@@ -17,6 +19,8 @@ void ApplyEntry(LauncherConfig& config, const std::wstring& key, const std::wstr
     else if (key == L"ClientExe") config.ClientExe = value;
     else if (key == L"SiteUrl") config.SiteURL = value;  // remote spelling differs from the INI's
     else if (key == L"MinLauncherBuild") config.MinLauncherBuild = ParseBuildNumber(value);
+    else if (key == L"UpdateSHA256") config.UpdateSHA256 = value;
+    else if (key == L"UpdateSignature") config.UpdateSignature = value;
 }
 
 bool HasPrefixIgnoringCase(const std::wstring& text, const wchar_t* prefix) {
@@ -86,8 +90,13 @@ bool ApplyRemoteConfig() {
     if (g_config.ConfigURL.empty()) return true;
     SetWindowTextW(g_hwndStatus, L"Carregando configura\u00e7\u00e3o...");
 
-    const std::wstring text = FetchRemoteText(g_config.ConfigURL);
-    if (text.empty()) return true;  // no remote configuration: the local one stands
+    const std::optional<std::string> bytes = FetchRemoteBytes(g_config.ConfigURL);
+    if (!bytes) return true;  // no remote configuration: the local one stands
+    // With a publisher key, only a configuration the publisher signed may steer the launcher;
+    // anything else is ignored whole, and the update it would have allowed is refused later.
+    if (!g_config.UpdatePublicKey.empty() && !ConfigSignedBy(*bytes, g_config.UpdatePublicKey)) return true;
+    const std::wstring text = Trim(Widen(*bytes));
+    if (text.empty()) return true;
 
     g_config = ApplyRemoteConfigText(g_config, text);
     SetWindowTextW(g_hwndTitle, g_config.ServerName.c_str());

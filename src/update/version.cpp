@@ -11,12 +11,17 @@ namespace {
 const FetchLimits kTextLimits = {64 * 1024, {15000, 15000, 15000}};
 }  // namespace
 
-std::wstring FetchRemoteText(const std::wstring& url) {
+std::optional<std::string> FetchRemoteBytes(const std::wstring& url) {
     const std::wstring path = g_baseDir + L"\\_tmp_version_check.txt";
-    const bool fetched = DownloadFile(url, path, ProgressCallback(), kTextLimits);
-    std::wstring text = fetched ? Trim(ReadTextFile(path)) : std::wstring();
+    std::optional<std::string> bytes;
+    if (DownloadFile(url, path, ProgressCallback(), kTextLimits)) bytes = ReadFileBytes(path);
     DeleteFileW(path.c_str());  // whatever a failed fetch left must not linger
-    return text;
+    return bytes;
+}
+
+std::wstring FetchRemoteText(const std::wstring& url) {
+    const std::optional<std::string> bytes = FetchRemoteBytes(url);
+    return bytes ? Trim(Widen(*bytes)) : std::wstring();
 }
 
 void CommitVersionFile() {

@@ -4,6 +4,9 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
+#include <array>
+#include <optional>
+
 #include "app/launch.h"
 #include "app/state.h"
 #include "app/window.h"
@@ -11,6 +14,8 @@
 #include "net/resume.h"
 #include "update/extract.h"
 #include "update/remote_config.h"
+#include "update/verification.h"
+#include "update/verify.h"
 #include "update/version.h"
 
 // An archive below this size cannot hold a client; it is an error page or a stub.
@@ -77,8 +82,16 @@ void UpdateWorker() {
     SetStatus(L"Baixando atualiza\u00e7\u00e3o...");
     SetBar(0);
     CreateDirectoryW(bin.c_str(), nullptr);
+    // The digest is taken while the bytes arrive, so a multi-GB archive is not read twice.
+    const bool verify = !g_config.UpdateSHA256.empty() || !g_config.UpdatePublicKey.empty();
+    std::optional<Sha256> hash;
     ArchiveHooks hooks;
     hooks.progress = ShowDownloadProgress;
+    if (verify) {
+        hash.emplace();  // a part continued from an earlier start is fed in before any restart
+        hooks.restarting = [&hash]() { hash.emplace(); };
+        hooks.chunk = [&hash](const char* data, size_t size) { hash->Update(data, size); };
+    }
     hooks.waiting = [](DWORD seconds) {
         SetStatus(L"Conex\u00e3o interrompida. Retomando em " + std::to_wstring(seconds) + L" s...");
     };
@@ -92,6 +105,21 @@ void UpdateWorker() {
         const ULONGLONG size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
         if (size < kMinArchiveBytes) {
             FinishAndDelete(L"Download inv\u00e1lido (arquivo muito pequeno).", archive);
+            return;
+        }
+    }
+
+    if (verify) {
+        const std::optional<std::array<uint8_t, 32>> digest = hash ? hash->Finish() : std::nullopt;
+        const ArchiveVerdict verdict = digest ? CheckArchive(*digest, g_config.UpdateSHA256, g_config.UpdateSignature,
+                                                             g_config.UpdatePublicKey)
+                                              : ArchiveVerdict::Corrupt;
+        if (verdict == ArchiveVerdict::Corrupt) {
+            FinishAndDelete(L"Download corrompido (verifica\u00e7\u00e3o falhou). Tente novamente.", archive);
+            return;
+        }
+        if (verdict == ArchiveVerdict::Unsigned) {
+            FinishAndDelete(L"Atualiza\u00e7\u00e3o sem assinatura v\u00e1lida. Contate o suporte.", archive);
             return;
         }
     }

@@ -1,0 +1,34 @@
+#include "update/verification.h"
+
+#include <optional>
+
+#include "update/der.h"
+#include "update/signed_text.h"
+#include "update/verify.h"
+
+namespace {
+
+bool SignatureValid(const std::array<uint8_t, 32>& digest, const std::wstring& signatureBase64,
+                    const std::wstring& publicKeyBase64) {
+    const std::optional<std::string> key = DecodeBase64(publicKeyBase64);
+    const std::optional<std::string> signature = DecodeBase64(signatureBase64);
+    return key && signature && VerifyP256Signature(*key, digest, *signature);
+}
+
+}  // namespace
+
+ArchiveVerdict CheckArchive(const std::array<uint8_t, 32>& digest, const std::wstring& expectedSha256,
+                            const std::wstring& signatureBase64, const std::wstring& publicKeyBase64) {
+    if (!expectedSha256.empty() && ParseSha256Hex(expectedSha256) != digest) return ArchiveVerdict::Corrupt;
+    if (!publicKeyBase64.empty() && !SignatureValid(digest, signatureBase64, publicKeyBase64))
+        return ArchiveVerdict::Unsigned;
+    return ArchiveVerdict::Trusted;
+}
+
+bool ConfigSignedBy(const std::string& bytes, const std::wstring& publicKeyBase64) {
+    const std::optional<SignedText> text = SplitSignedText(bytes);
+    if (!text) return false;
+    const std::optional<std::array<uint8_t, 32>> digest = Sha256Of(text->signedBytes);
+    return digest && SignatureValid(*digest, std::wstring(text->signature.begin(), text->signature.end()),
+                                    publicKeyBase64);
+}

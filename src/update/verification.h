@@ -1,0 +1,21 @@
+// Whether what arrived from the network is what the publisher released.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+enum class ArchiveVerdict {
+    Trusted,   // nothing was required, or everything required checked out
+    Corrupt,   // the digest differs from the published UpdateSHA256 (or that value is malformed)
+    Unsigned,  // a publisher key is set and the signature is missing, wrong or unreadable
+};
+
+// The verdict on an archive whose SHA-256 is `digest`. An empty `expectedSha256` requires no
+// digest; an empty `publicKeyBase64` no signature. A malformed key fails closed.
+ArchiveVerdict CheckArchive(const std::array<uint8_t, 32>& digest, const std::wstring& expectedSha256,
+                            const std::wstring& signatureBase64, const std::wstring& publicKeyBase64);
+
+// True when the remote configuration `bytes`, exactly as received, ends with a ";sig=" line
+// that the key signed over every byte before that line.
+bool ConfigSignedBy(const std::string& bytes, const std::wstring& publicKeyBase64);
