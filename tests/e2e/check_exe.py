@@ -6,7 +6,7 @@ import subprocess
 import sys
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll", "shlwapi.dll",
-               "wininet.dll", "msvcrt.dll", "advapi32.dll"}
+               "wininet.dll", "msvcrt.dll", "advapi32.dll", "bcrypt.dll"}
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 
 
