@@ -36,7 +36,8 @@ bool HasPrefixIgnoringCase(const std::wstring& text, const wchar_t* prefix) {
 
 }  // namespace
 
-LauncherConfig ApplyRemoteConfigText(LauncherConfig config, const std::wstring& text) {
+std::vector<RemoteEntry> ReadRemoteEntries(const std::wstring& text) {
+    std::vector<RemoteEntry> entries;
     bool inside = false;  // entries before the first header are not ours
     size_t start = 0;
     while (start <= text.size()) {
@@ -51,10 +52,14 @@ LauncherConfig ApplyRemoteConfigText(LauncherConfig config, const std::wstring& 
             continue;
         }
         const size_t eq = line.find(L'=');
-        if (!inside || eq == std::wstring::npos) continue;
-        const std::wstring value = Trim(line.substr(eq + 1));
-        if (!value.empty()) ApplyEntry(config, Trim(line.substr(0, eq)), value);
+        if (eq != std::wstring::npos) entries.push_back({Trim(line.substr(0, eq)), Trim(line.substr(eq + 1)), inside});
     }
+    return entries;
+}
+
+LauncherConfig ApplyRemoteConfigText(LauncherConfig config, const std::wstring& text) {
+    for (const RemoteEntry& entry : ReadRemoteEntries(text))
+        if (entry.inLauncher && !entry.value.empty()) ApplyEntry(config, entry.key, entry.value);
     return config;
 }
 
@@ -95,7 +100,7 @@ bool ApplyRemoteConfig() {
     // With a publisher key, only a configuration the publisher signed may steer the launcher;
     // anything else is ignored whole, and the update it would have allowed is refused later.
     if (!g_config.UpdatePublicKey.empty() && !ConfigSignedBy(*bytes, g_config.UpdatePublicKey)) return true;
-    const std::wstring text = Trim(Widen(*bytes));
+    const std::wstring text = DecodeRemoteText(*bytes);
     if (text.empty()) return true;
 
     g_config = ApplyRemoteConfigText(g_config, text);

@@ -3,11 +3,21 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/state.h"
 
 // This launcher's build number; a remote MinLauncherBuild above it retires the launcher.
 constexpr int32_t LAUNCHER_BUILD = 1;
+
+// One "key=value" line of a remote configuration, key and value trimmed. Only entries inside
+// [Launcher] with a non-empty value are applied; the others are kept so they can be shown.
+struct RemoteEntry {
+    std::wstring key;
+    std::wstring value;
+    bool inLauncher;
+};
+std::vector<RemoteEntry> ReadRemoteEntries(const std::wstring& text);
 
 // `config` with the [Launcher] entries of a remote configuration text applied, line by line.
 LauncherConfig ApplyRemoteConfigText(LauncherConfig config, const std::wstring& text);

@@ -19,9 +19,11 @@ std::optional<std::string> FetchRemoteBytes(const std::wstring& url) {
     return bytes;
 }
 
+std::wstring DecodeRemoteText(const std::string& bytes) { return Trim(Widen(bytes)); }
+
 std::wstring FetchRemoteText(const std::wstring& url) {
     const std::optional<std::string> bytes = FetchRemoteBytes(url);
-    return bytes ? Trim(Widen(*bytes)) : std::wstring();
+    return bytes ? DecodeRemoteText(*bytes) : std::wstring();
 }
 
 void CommitVersionFile() {

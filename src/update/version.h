@@ -8,6 +8,9 @@
 // than 64 KiB. The temporary file it goes through never stays behind.
 std::optional<std::string> FetchRemoteBytes(const std::wstring& url);
 
+// A remote text as the launcher reads it: widened byte for byte, then trimmed.
+std::wstring DecodeRemoteText(const std::string& bytes);
+
 // The text at `url`, trimmed; empty when the fetch failed or the resource was empty.
 std::wstring FetchRemoteText(const std::wstring& url);
 

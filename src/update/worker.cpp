@@ -18,8 +18,6 @@
 #include "update/verify.h"
 #include "update/version.h"
 
-// An archive below this size cannot hold a client; it is an error page or a stub.
-constexpr ULONGLONG kMinArchiveBytes = 1000;
 // Long enough for the player to read the announcement before the download takes the line.
 constexpr DWORD kAnnouncePauseMs = 2000;
 

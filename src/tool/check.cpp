@@ -1,0 +1,288 @@
+#include "tool/check.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "app/state.h"
+#include "tool/hints.h"
+#include "tool/requests.h"
+#include "update/der.h"
+#include "update/remote_config.h"
+#include "update/signed_text.h"
+#include "update/verification.h"
+#include "update/version.h"
+
+namespace {
+
+const std::vector<std::wstring> kIniKeys = {L"ServerName", L"ConfigURL", L"VersionURL", L"UpdateURL",
+                                            L"ClientExe",  L"SiteURL",   L"UpdatePublicKey"};
+const std::vector<std::wstring> kRemoteKeys = {L"ServerName", L"VersionURL",       L"UpdateURL",    L"ClientExe",
+                                               L"SiteUrl",    L"MinLauncherBuild", L"UpdateSHA256", L"UpdateSignature"};
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + EscapeInvisible(text) + L"\""; }
+
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
+    return text;
+}
+
+std::wstring Joined(const std::vector<std::wstring>& items) {
+    std::wstring out;
+    for (const std::wstring& item : items) out += (out.empty() ? L"" : L", ") + item;
+    return out.empty() ? L"nenhuma" : out;
+}
+
+std::wstring WithoutInvisible(std::wstring text) {
+    text.erase(std::remove_if(text.begin(), text.end(), IsInvisible), text.end());
+    return text;
+}
+
+// A folder under %TEMP% that takes the downloads and goes away with everything in it.
+struct ScratchFolder {
+    std::wstring path;
+    ScratchFolder() {
+        wchar_t base[MAX_PATH + 1] = {};
+        if (!GetTempPathW(MAX_PATH + 1, base)) return;
+        const std::wstring candidate = std::wstring(base) + L"VelmoraTool-" + std::to_wstring(GetCurrentProcessId()) +
+                                       L"-" + std::to_wstring(GetTickCount64());
+        if (CreateDirectoryW(candidate.c_str(), nullptr)) path = candidate;
+    }
+    ~ScratchFolder() {
+        if (path.empty()) return;
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do DeleteFileW((path + L"\\" + found.cFileName).c_str());
+            while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryW(path.c_str());
+    }
+};
+
+// The strings of a double-NUL-terminated list, as the profile API returns them.
+std::vector<std::wstring> SplitList(const std::vector<wchar_t>& buffer, DWORD length) {
+    std::vector<std::wstring> items;
+    for (size_t at = 0; at < length && buffer[at];) {
+        items.emplace_back(&buffer[at]);
+        at += items.back().size() + 1;
+    }
+    return items;
+}
+
+void ReportUnknownKey(Report& report, const std::wstring& where, const std::wstring& key,
+                      const std::vector<std::wstring>& known) {
+    if (const std::optional<std::wstring> closest = ClosestKey(key, known))
+        report(Mark::Error, where + L": chave desconhecida " + Quoted(key) + L" (ignorada): escreva " + Quoted(*closest));
+    else
+        report(Mark::Warning, where + L": chave desconhecida " + Quoted(key) + L" (ignorada): remova-a ou corrija o nome");
+}
+
+bool CheckUrlForm(Report& report, const std::wstring& name, const std::wstring& url) {
+    if (IsWebUrl(url)) return true;
+    report(Mark::Error, name + L" " + Quoted(url) + L" não começa com http:// ou https://: corrija o endereço");
+    return false;
+}
+
+// launcher_config.ini exactly as the profile API reads it. False when there is none.
+bool CheckIni(Report& report) {
+    const std::wstring ini = g_baseDir + L"\\launcher_config.ini";
+    if (GetFileAttributesW(ini.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        report(Mark::Error, L"INI: launcher_config.ini não encontrado em " + g_baseDir +
+                                L": crie-o com a seção [Launcher] ao lado do launcher");
+        return false;
+    }
+    if (DetectEncoding(ReadFileBytes(ini)) == TextEncoding::Utf8Bom)
+        report(Mark::Warning, L"INI: salvo como UTF-8 com BOM, que o Windows pode não ler: salve sem BOM");
+
+    std::vector<wchar_t> buffer(32768);
+    const DWORD namesLength = GetPrivateProfileSectionNamesW(buffer.data(), static_cast<DWORD>(buffer.size()), ini.c_str());
+    const std::vector<std::wstring> sections = SplitList(buffer, namesLength);
+    if (std::none_of(sections.begin(), sections.end(), [](const std::wstring& s) { return Lower(s) == L"launcher"; })) {
+        report(Mark::Error, L"INI: seção [Launcher] não encontrada (seções: " + Joined(sections) +
+                                L"): coloque as chaves sob [Launcher]");
+        return true;
+    }
+    const DWORD length = GetPrivateProfileSectionW(L"Launcher", buffer.data(), static_cast<DWORD>(buffer.size()), ini.c_str());
+    std::vector<std::wstring> found;
+    for (const std::wstring& line : SplitList(buffer, length)) {
+        const std::wstring key = Trim(line.substr(0, line.find(L'=')));
+        if (key.empty() || key[0] == L';') continue;
+        const auto known = std::find_if(kIniKeys.begin(), kIniKeys.end(),
+                                        [&](const std::wstring& k) { return Lower(k) == Lower(key); });
+        if (known == kIniKeys.end() || line.find(L'=') == std::wstring::npos)
+            ReportUnknownKey(report, L"INI", key, kIniKeys);
+        else
+            found.push_back(key);
+    }
+    report(Mark::Ok, L"INI: chaves: " + Joined(found));
+    if (!g_config.ConfigURL.empty()) CheckUrlForm(report, L"INI: ConfigURL", g_config.ConfigURL);
+    if (!g_config.UpdatePublicKey.empty()) {
+        const std::optional<std::string> spki = DecodeBase64(g_config.UpdatePublicKey);
+        if (spki && P256PointFromSpki(*spki))
+            report(Mark::Ok, L"INI: UpdatePublicKey é uma chave P-256 válida: atualizações e configuração remota "
+                             L"precisam de assinatura");
+        else
+            report(Mark::Error, L"INI: UpdatePublicKey ilegível (o launcher recusará toda atualização): cole a linha "
+                                L"que VelmoraTool keygen imprimiu");
+    }
+    return true;
+}
+
+// version.txt; returns how it reads when shown.
+std::wstring CheckLocalVersion(Report& report) {
+    const std::wstring path = g_baseDir + L"\\version.txt";
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        report(Mark::Warning, L"version.txt ausente: o launcher assume 0.0.0 e baixa o cliente no primeiro início");
+        return g_localVersion;
+    }
+    const std::wstring shown = Trim(DecodeForDisplay(ReadFileBytes(path)));
+    if (std::any_of(shown.begin(), shown.end(), IsInvisible))
+        report(Mark::Warning, L"version.txt: " + Quoted(shown) + L" tem caracteres invisíveis: salve só a versão, sem BOM");
+    else
+        report(Mark::Ok, L"version.txt: versão instalada " + Quoted(shown));
+    return shown;
+}
+
+void CheckRemoteEntries(Report& report, const std::vector<RemoteEntry>& entries) {
+    std::vector<std::wstring> found;
+    for (const RemoteEntry& entry : entries) {
+        if (!entry.inLauncher) {
+            report(Mark::Warning, L"ConfigURL: " + Quoted(entry.key) + L" fora de [Launcher] (ignorada): mova-a para [Launcher]");
+        } else if (std::find(kRemoteKeys.begin(), kRemoteKeys.end(), entry.key) == kRemoteKeys.end()) {
+            ReportUnknownKey(report, L"ConfigURL", entry.key, kRemoteKeys);
+        } else if (entry.value.empty()) {
+            report(Mark::Warning, L"ConfigURL: " + Quoted(entry.key) + L" sem valor (ignorada): preencha-a ou remova-a");
+        } else {
+            found.push_back(entry.key);
+        }
+    }
+    report(Mark::Ok, L"ConfigURL: chaves: " + Joined(found));
+}
+
+// The remote configuration, applied to g_config when the launcher would apply it.
+void CheckRemoteConfig(Report& report) {
+    if (g_config.ConfigURL.empty()) {
+        report(Mark::Ok, L"ConfigURL não definida (opcional): valem só as chaves do INI");
+        return;
+    }
+    const std::optional<std::string> bytes = FetchRemoteBytes(g_config.ConfigURL);
+    const std::vector<SeenRequest> seen = TakeRequests();
+    ReportRequests(report, L"ConfigURL", seen);
+    if (!bytes) {
+        report(Mark::Error, L"ConfigURL: " + ExplainFailure(seen, true) + L" (o launcher segue só com o INI)");
+        return;
+    }
+    const TextEncoding encoding = DetectEncoding(*bytes);
+    const Mark encodingMark = encoding == TextEncoding::Ascii || encoding == TextEncoding::Utf8 ? Mark::Ok
+                              : encoding == TextEncoding::Utf16                               ? Mark::Error
+                                                                                              : Mark::Warning;
+    report(encodingMark, L"ConfigURL: " + std::to_wstring(bytes->size()) + L" bytes, codificação " +
+                             EncodingName(encoding) + (encodingMark == Mark::Ok ? L"" : L": salve em UTF-8 sem BOM"));
+
+    bool applies = true;
+    const bool isSigned = SplitSignedText(*bytes).has_value();
+    if (!g_config.UpdatePublicKey.empty()) {
+        applies = ConfigSignedBy(*bytes, g_config.UpdatePublicKey);
+        if (applies)
+            report(Mark::Ok, L"ConfigURL: assinada, assinatura confere com UpdatePublicKey");
+        else
+            report(Mark::Error, std::wstring(L"ConfigURL: ") +
+                                    (isSigned ? L"assinatura não confere com UpdatePublicKey" : L"não assinada") +
+                                    L", e o launcher a ignora inteira: assine-a com VelmoraTool sign-config");
+    } else if (isSigned) {
+        report(Mark::Ok, L"ConfigURL: assinada (não verificada: o INI não tem UpdatePublicKey)");
+    }
+
+    const std::wstring text = DecodeRemoteText(*bytes);
+    const std::vector<RemoteEntry> entries = ReadRemoteEntries(text);
+    if (std::none_of(entries.begin(), entries.end(), [](const RemoteEntry& e) { return e.inLauncher; })) {
+        const bool oneLine = text.find(L'\n') == std::wstring::npos && text.find(L'=') == std::wstring::npos;
+        report(Mark::Error, L"ConfigURL: nenhuma chave dentro de [Launcher] (texto ignorado): " +
+                                (encoding == TextEncoding::Utf8Bom ? std::wstring(L"salve sem BOM")
+                                 : oneLine ? L"o texto " + Quoted(Trim(DecodeForDisplay(*bytes))) +
+                                                 L" parece uma versão; ConfigURL e VersionURL estão trocadas?"
+                                           : std::wstring(L"comece o texto com a linha [Launcher]")));
+        return;
+    }
+    CheckRemoteEntries(report, entries);
+    if (!applies) return;
+    g_config = ApplyRemoteConfigText(g_config, text);
+    const bool gated = std::any_of(entries.begin(), entries.end(),
+                                   [](const RemoteEntry& e) { return e.inLauncher && e.key == L"MinLauncherBuild"; });
+    const std::wstring builds = L"MinLauncherBuild " + std::to_wstring(g_config.MinLauncherBuild) + L", este launcher é o build " +
+                                std::to_wstring(LAUNCHER_BUILD);
+    if (g_config.MinLauncherBuild > LAUNCHER_BUILD)
+        report(Mark::Error, L"ConfigURL: " + builds + L": ele se declara desatualizado; baixe o valor ou distribua o launcher novo");
+    else if (gated)
+        report(Mark::Ok, L"ConfigURL: " + builds + L": aceito");
+}
+
+// The published version as the launcher reads it; nothing when it cannot be had.
+std::optional<std::wstring> CheckVersion(Report& report, const std::wstring& localShown) {
+    const std::optional<std::string> bytes = FetchRemoteBytes(g_config.VersionURL);
+    const std::vector<SeenRequest> seen = TakeRequests();
+    ReportRequests(report, L"VersionURL", seen);
+    const std::wstring remote = bytes ? DecodeRemoteText(*bytes) : std::wstring();
+    if (remote.empty()) {
+        report(Mark::Error, L"VersionURL: " + (bytes ? L"texto vazio: publique o número da versão" : ExplainFailure(seen, true)) +
+                                L" (o launcher mostra \"Sem conexão. Jogue offline.\")");
+        return std::nullopt;
+    }
+    const std::wstring shown = Trim(DecodeForDisplay(*bytes));
+    if (shown.find(L'\n') != std::wstring::npos || shown.find(L"[Launcher]") != std::wstring::npos)
+        report(Mark::Error, L"VersionURL devolveu várias linhas (" + Quoted(shown.substr(0, 40)) +
+                                L"...): publique só a versão; ConfigURL e VersionURL estão trocadas?");
+    else if (std::any_of(shown.begin(), shown.end(), IsInvisible))
+        report(Mark::Error, L"VersionURL: a versão " + Quoted(shown) +
+                                L" tem caracteres invisíveis: salve só a versão, sem BOM nem espaços especiais");
+    else
+        report(Mark::Ok, L"VersionURL: versão publicada " + Quoted(shown));
+
+    if (remote == g_localVersion)
+        report(Mark::Ok, L"Versão publicada igual à instalada: o launcher não baixaria nada (o arquivo é conferido mesmo assim)");
+    else if (WithoutInvisible(shown) == WithoutInvisible(localShown))
+        report(Mark::Error, L"As versões só diferem em caracteres invisíveis: o launcher baixaria o cliente a cada "
+                            L"início; salve version.txt e a versão publicada sem BOM");
+    else
+        report(Mark::Ok, L"Instalada " + Quoted(localShown) + L", publicada " + Quoted(shown) +
+                             L": o launcher baixaria a atualização");
+    return remote;
+}
+
+}  // namespace
+
+int RunCheck(const std::wstring& folder) {
+    Report report;
+    wchar_t full[MAX_PATH * 4] = {};
+    const DWORD length = GetFullPathNameW(folder.c_str(), MAX_PATH * 4, full, nullptr);
+    g_baseDir = length > 0 && length < MAX_PATH * 4 ? full : folder;
+    while (g_baseDir.size() > 3 && g_baseDir.back() == L'\\') g_baseDir.pop_back();
+    report(Mark::Ok, L"Instalação: " + g_baseDir);
+
+    LoadConfigFiles();
+    const bool haveIni = CheckIni(report);
+    const std::wstring localShown = CheckLocalVersion(report);
+    ScratchFolder scratch;
+    if (haveIni && scratch.path.empty()) {
+        report(Mark::Error, L"Não foi possível criar uma pasta temporária para os downloads: confira %TEMP%");
+    } else if (haveIni) {
+        g_baseDir = scratch.path;  // every download from here on lands there, never in the install
+        StartRecording();
+        CheckRemoteConfig(report);
+        if (g_config.VersionURL.empty() || g_config.UpdateURL.empty()) {
+            report(Mark::Error, L"VersionURL ou UpdateURL vazia (o launcher mostra \"Configure as URLs no "
+                                L"launcher_config.ini\"): defina-as no INI ou na configuração remota");
+        } else if (CheckUrlForm(report, L"VersionURL", g_config.VersionURL) &&
+                   CheckUrlForm(report, L"UpdateURL", g_config.UpdateURL)) {
+            const std::optional<std::wstring> remote = CheckVersion(report, localShown);
+            if (remote) CheckUpdateArchive(report, *remote);
+        }
+    }
+    const std::wstring counts = std::to_wstring(report.errors) + L" erro(s), " + std::to_wstring(report.warnings) + L" aviso(s)";
+    PrintLine(MarkedLine(report.errors ? Mark::Error : Mark::Ok, L"Resultado: " + counts));
+    return report.errors ? 1 : 0;
+}

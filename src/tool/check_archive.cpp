@@ -1,0 +1,164 @@
+// The archive step of the check: UpdateURL fetched as the launcher fetches it (one attempt),
+// then its size, zip directory, layout, digest and signature.
+#include <windows.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "app/state.h"
+#include "net/drive.h"
+#include "net/headers.h"
+#include "net/resume.h"
+#include "tool/check.h"
+#include "tool/hints.h"
+#include "tool/requests.h"
+#include "tool/zip_listing.h"
+#include "update/der.h"
+#include "update/verification.h"
+#include "update/verify.h"
+#include "update/worker.h"
+
+namespace {
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + EscapeInvisible(text) + L"\""; }
+
+std::string Utf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
+    return out;
+}
+
+// `size` bytes of the file from `offset`; nothing when they cannot all be read.
+std::optional<std::string> ReadRange(HANDLE file, uint64_t offset, uint64_t size) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (size > (256u << 20) || !SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) return std::nullopt;
+    std::string bytes(static_cast<size_t>(size), '\0');
+    for (size_t done = 0; done < bytes.size();) {
+        DWORD got = 0;
+        if (!ReadFile(file, &bytes[done], static_cast<DWORD>(bytes.size() - done), &got, nullptr) || got == 0)
+            return std::nullopt;
+        done += got;
+    }
+    return bytes;
+}
+
+struct Listing {
+    ZipEnd end;
+    std::vector<ZipEntry> entries;
+};
+
+std::optional<Listing> ListZip(const std::wstring& path) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file || !GetFileSizeEx(file.get(), &size)) return std::nullopt;
+    const uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
+    const uint64_t tailOffset = fileSize > kZipTailBytes ? fileSize - kZipTailBytes : 0;
+    const std::optional<std::string> tail = ReadRange(file.get(), tailOffset, fileSize - tailOffset);
+    const std::optional<ZipEnd> end = tail ? FindZipEnd(*tail, tailOffset) : std::nullopt;
+    const std::optional<std::string> directory =
+        end ? ReadRange(file.get(), end->directoryOffset, end->directorySize) : std::nullopt;
+    std::optional<std::vector<ZipEntry>> entries = directory ? ReadZipDirectory(*directory, end->entryCount) : std::nullopt;
+    if (!entries) return std::nullopt;
+    return Listing{*end, std::move(*entries)};
+}
+
+void CheckLayout(Report& report, const Listing& zip) {
+    uint64_t unpacked = 0;
+    std::vector<std::wstring> escaping;
+    for (const ZipEntry& entry : zip.entries) {
+        unpacked += entry.size;
+        if (EscapesFolder(entry.name)) escaping.push_back(DecodeForDisplay(entry.name));
+    }
+    report(Mark::Ok, L"UpdateURL: zip com " + std::to_wstring(zip.entries.size()) + L" entradas, " +
+                         std::to_wstring(unpacked) + L" bytes descompactados" + (zip.end.zip64 ? L", zip64" : L""));
+    if (!escaping.empty())
+        report(Mark::Error, L"UpdateURL: " + std::to_wstring(escaping.size()) + L" entrada(s) com caminho absoluto ou "
+                                L"'..' (ex.: " + Quoted(escaping.front()) + L"): refaça o zip com caminhos relativos");
+
+    const std::optional<std::string> folder = ClientFolderInZip(zip.entries, Utf8(g_config.ClientExe));
+    if (!folder)
+        report(Mark::Error, L"UpdateURL: ClientExe " + Quoted(g_config.ClientExe) +
+                                L" não está no zip: inclua-o ou corrija ClientExe");
+    else if (!folder->empty()) {
+        std::wstring shown = DecodeForDisplay(folder->substr(0, folder->size() - 1));
+        std::replace(shown.begin(), shown.end(), L'/', L'\\');
+        report(Mark::Error, L"UpdateURL: ClientExe está sob a pasta " + Quoted(shown) + L" do zip e iria para bin\\" +
+                                shown + L"\\: coloque os arquivos na raiz do zip");
+    }
+    else
+        report(Mark::Ok, L"UpdateURL: ClientExe " + Quoted(g_config.ClientExe) + L" na raiz do zip");
+}
+
+void CheckDigestAndSignature(Report& report, const std::array<uint8_t, 32>& digest) {
+    const std::wstring actual = HexLower(digest);
+    if (g_config.UpdateSHA256.empty())
+        report(Mark::Warning, L"UpdateSHA256 não publicado: o launcher não confere o arquivo; gere-o com VelmoraTool sign");
+    else if (!ParseSha256Hex(g_config.UpdateSHA256))
+        report(Mark::Error, L"UpdateSHA256 malformado: publique UpdateSHA256=" + actual);
+    else if (CheckArchive(digest, g_config.UpdateSHA256, L"", L"") != ArchiveVerdict::Trusted)
+        report(Mark::Error, L"UpdateSHA256 não confere com o arquivo (o launcher o recusa): publique UpdateSHA256=" + actual);
+    else
+        report(Mark::Ok, L"UpdateSHA256 confere com o arquivo");
+
+    if (g_config.UpdatePublicKey.empty()) {
+        if (!g_config.UpdateSignature.empty())
+            report(Mark::Warning, L"UpdateSignature publicada, mas o INI não tem UpdatePublicKey: a assinatura não é "
+                                  L"verificada; cole UpdatePublicKey no INI");
+        else
+            report(Mark::Ok, L"Assinatura não exigida (o INI não tem UpdatePublicKey)");
+    } else if (CheckArchive(digest, L"", g_config.UpdateSignature, g_config.UpdatePublicKey) == ArchiveVerdict::Trusted) {
+        report(Mark::Ok, L"UpdateSignature confere com UpdatePublicKey");
+    } else {
+        report(Mark::Error, std::wstring(g_config.UpdateSignature.empty() ? L"UpdateSignature ausente"
+                                                                          : L"UpdateSignature não confere com UpdatePublicKey") +
+                                L" (o launcher recusa a atualização): assine o zip com VelmoraTool sign");
+    }
+}
+
+}  // namespace
+
+void CheckUpdateArchive(Report& report, const std::wstring& version) {
+    const std::wstring archive = g_baseDir + L"\\update_temp.zip";
+    Sha256 hash;
+    ArchiveHooks hooks;
+    hooks.restarting = [&hash]() { hash = Sha256(); };
+    hooks.chunk = [&hash](const char* data, size_t size) { hash.Update(data, size); };
+    // One attempt: a drop or a stall is what the operator needs to hear about, not to ride out.
+    const bool downloaded = DownloadArchive(g_config.UpdateURL, version, archive, hooks, ResumePolicy{0, 0, 30000});
+    const std::vector<SeenRequest> seen = TakeRequests();
+    ReportRequests(report, L"UpdateURL", seen);
+    if (IsDriveUrl(g_config.UpdateURL) && seen.size() > 1 && Refused(seen.front()))
+        report(Mark::Warning, L"UpdateURL: o Google Drive pediu confirmação (arquivo grande); o launcher a segue, mas o "
+                              L"Drive limita downloads por dia: prefira um servidor web ou CDN");
+    if (!downloaded) {
+        report(Mark::Error, L"UpdateURL: " + ExplainFailure(seen, false) +
+                                L" (o launcher mostra \"Erro ao baixar. Verifique a URL/link.\")");
+        return;
+    }
+    const SeenRequest& last = seen.back();
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExW(archive.c_str(), GetFileExInfoStandard, &data);
+    const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    report(Mark::Ok, L"UpdateURL: recebido " + std::to_wstring(size) + L" bytes, " + std::to_wstring(last.status) + L", " +
+                         (last.type.empty() ? L"sem Content-Type" : last.type));
+    if (OffersByteRanges(last.acceptRanges) && !last.validator.empty())
+        report(Mark::Ok, L"UpdateURL: retomada possível (Accept-Ranges e validador " + last.validator + L")");
+    else
+        report(Mark::Warning, L"UpdateURL: sem Accept-Ranges: bytes ou sem ETag/Last-Modified, uma queda recomeça do "
+                              L"zero: ative-os no servidor");
+    if (size < kMinArchiveBytes) {
+        report(Mark::Error, L"UpdateURL: só " + std::to_wstring(size) + L" bytes (o launcher mostra \"Download inválido "
+                                L"(arquivo muito pequeno).\"): confira o link");
+        return;
+    }
+    const std::optional<Listing> zip = ListZip(archive);
+    if (zip)
+        CheckLayout(report, *zip);
+    else
+        report(Mark::Error, L"UpdateURL: não é um zip legível (incompleto, ou .rar/.7z): publique um arquivo .zip");
+    const std::optional<std::array<uint8_t, 32>> digest = hash.Finish();
+    if (digest) CheckDigestAndSignature(report, *digest);
+}

@@ -1,0 +1,30 @@
+// Pure helpers that turn what the check finds into something an operator can act on: the
+// key a misspelt one was meant to be, invisible characters made visible, encoding names.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The known key nearest to `key` (letter case ignored), when it is close enough to be a
+// misspelling of it: at most 2 edits, or a third of the known key's length.
+std::optional<std::wstring> ClosestKey(const std::wstring& key, const std::vector<std::wstring>& known);
+
+// Characters that print as nothing or as blank space: controls, byte-order marks, zero-width
+// and non-breaking spaces, undecodable bytes (U+FFFD).
+bool IsInvisible(wchar_t c);
+// `text` with every invisible character (and the backslash) written as \uXXXX.
+std::wstring EscapeInvisible(const std::wstring& text);
+
+enum class TextEncoding { Ascii, Utf8, Utf8Bom, Utf16, Other };
+TextEncoding DetectEncoding(const std::string& bytes);
+std::wstring EncodingName(TextEncoding encoding);
+// The bytes as UTF-8, a leading byte-order mark kept as U+FEFF so it can be shown; each byte
+// that is not part of a valid sequence becomes U+FFFD.
+std::wstring DecodeForDisplay(const std::string& bytes);
+
+std::wstring HexLower(const std::array<uint8_t, 32>& digest);
+// The text of an HTML page's <title>, blanks collapsed; empty when there is none.
+std::wstring HtmlTitle(const std::string& page);

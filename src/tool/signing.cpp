@@ -1,0 +1,130 @@
+#include "tool/signing.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "app/state.h"
+#include "tool/hints.h"
+#include "tool/keys.h"
+#include "tool/report.h"
+#include "update/der.h"
+#include "update/signed_text.h"
+#include "update/verification.h"
+#include "update/verify.h"
+
+namespace {
+
+bool WriteNewFile(const std::wstring& path, const std::string& bytes, DWORD disposition) {
+    DWORD written = 0;
+    {
+        FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return false;
+        if (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size())
+            return true;
+    }
+    DeleteFileW(path.c_str());
+    return false;
+}
+
+std::optional<PrivateKey> LoadKey(const std::wstring& keyPath) {
+    std::optional<PrivateKey> key = ParsePrivateKey(ReadFileBytes(keyPath));
+    if (!key) PrintError(L"Chave privada ilegível: " + keyPath + L" (use uma chave P-256 do keygen ou do openssl).");
+    return key;
+}
+
+// The DER signature of `digest` in base64, as the launcher and openssl read it.
+std::optional<std::string> SignatureBase64(const PrivateKey& key, const std::array<uint8_t, 32>& digest) {
+    const std::optional<std::string> raw = SignDigestP256(key.d, key.point, digest);
+    if (!raw) PrintError(L"Falha ao assinar: a chave pública não corresponde à privada.");
+    return raw ? std::optional<std::string>(EncodeBase64(SignatureToDer(*raw))) : std::nullopt;
+}
+
+std::wstring Ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+}  // namespace
+
+std::optional<PrivateKey> ParsePrivateKey(const std::string& fileBytes) {
+    std::optional<std::string> der = fileBytes;
+    if (fileBytes.find("-----BEGIN") != std::string::npos) {
+        der = PemToDer(fileBytes, "PRIVATE KEY");
+        if (!der) der = PemToDer(fileBytes, "EC PRIVATE KEY");
+    }
+    PrivateKey key;
+    std::optional<std::string> d = der ? P256PrivateScalarFromDer(*der, &key.point) : std::nullopt;
+    if (!d || key.point.empty()) return std::nullopt;
+    key.d = *d;
+    return key;
+}
+
+int Keygen(const std::wstring& keyPath) {
+    PrivateKey key;
+    if (!GenerateP256(&key.d, &key.point)) {
+        PrintError(L"Falha ao gerar o par de chaves (CNG).");
+        return 1;
+    }
+    const std::string pem = DerToPem(Pkcs8FromP256(key.d, key.point), "PRIVATE KEY");
+    SecureZeroMemory(&key.d[0], key.d.size());
+    if (!WriteNewFile(keyPath, pem, CREATE_NEW)) {
+        PrintError(GetFileAttributesW(keyPath.c_str()) != INVALID_FILE_ATTRIBUTES
+                       ? L"O arquivo já existe e não será sobrescrito: " + keyPath
+                       : L"Não foi possível gravar a chave em " + keyPath);
+        return 1;
+    }
+    PrintLine(L"UpdatePublicKey=" + Ascii(EncodeBase64(SpkiFromP256Point(key.point))));
+    PrintError(L"Chave privada gravada em " + keyPath + L": guarde-a fora do servidor. Cole a linha acima no "
+               L"launcher_config.ini.");
+    return 0;
+}
+
+int SignArchive(const std::wstring& archivePath, const std::wstring& keyPath) {
+    std::optional<PrivateKey> key = LoadKey(keyPath);
+    if (!key) return 1;
+    Sha256 hash;
+    {
+        FileHandle file(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!file) {
+            PrintError(L"Não foi possível abrir " + archivePath);
+            return 1;
+        }
+        std::vector<char> buffer(1 << 20);
+        DWORD got = 0;
+        while (ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0)
+            hash.Update(buffer.data(), got);
+    }
+    const std::optional<std::array<uint8_t, 32>> digest = hash.Finish();
+    const std::optional<std::string> signature = digest ? SignatureBase64(*key, *digest) : std::nullopt;
+    if (!signature) return 1;
+    PrintLine(L"UpdateSHA256=" + HexLower(*digest));
+    PrintLine(L"UpdateSignature=" + Ascii(*signature));
+    return 0;
+}
+
+int SignConfig(const std::wstring& configPath, const std::wstring& keyPath) {
+    std::optional<PrivateKey> key = LoadKey(keyPath);
+    if (!key) return 1;
+    const std::string original = ReadFileBytes(configPath);
+    if (original.empty()) {
+        PrintError(L"Configuração vazia ou ilegível: " + configPath);
+        return 1;
+    }
+    // What is signed is exactly what will precede the new signature line.
+    const std::string body = SplitSignedText(WithSignatureLine(original, ""))->signedBytes;
+    const std::optional<std::array<uint8_t, 32>> digest = Sha256Of(body);
+    const std::optional<std::string> signature = digest ? SignatureBase64(*key, *digest) : std::nullopt;
+    if (!signature) return 1;
+    const std::string signedText = WithSignatureLine(original, *signature);
+    const std::wstring publicKey = Ascii(EncodeBase64(SpkiFromP256Point(key->point)));
+    const std::wstring staging = configPath + L".assinando";
+    if (!ConfigSignedBy(signedText, publicKey) || !WriteNewFile(staging, signedText, CREATE_ALWAYS) ||
+        !MoveFileExW(staging.c_str(), configPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(staging.c_str());
+        PrintError(L"Não foi possível gravar a configuração assinada em " + configPath);
+        return 1;
+    }
+    PrintError(L"Configuração assinada: " + configPath + L" (publique-a como está; a chave pública é " + publicKey +
+               L")");
+    return 0;
+}

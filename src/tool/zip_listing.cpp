@@ -1,0 +1,111 @@
+#include "tool/zip_listing.h"
+
+namespace {
+
+const uint32_t kEndSignature = 0x06054b50;
+const uint32_t kZip64EndSignature = 0x06064b50;
+const uint32_t kZip64LocatorSignature = 0x07064b50;
+const uint32_t kEntrySignature = 0x02014b50;
+const uint16_t kZip64ExtraTag = 0x0001;
+
+uint64_t Little(std::string_view bytes, size_t at, size_t width) {
+    uint64_t value = 0;
+    for (size_t i = width; i-- > 0;) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
+    return value;
+}
+
+std::string Normalised(std::string text) {
+    for (char& c : text) {
+        if (c == '\\') c = '/';
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// Values the 32-bit fields left at their maximum come from the zip64 extra field, in order.
+bool ApplyZip64Extra(std::string_view extra, uint64_t* size, uint64_t* compressed, bool sizeFull,
+                     bool compressedFull) {
+    for (size_t at = 0; at + 4 <= extra.size();) {
+        const uint64_t tag = Little(extra, at, 2), length = Little(extra, at + 2, 2);
+        if (at + 4 + length > extra.size()) return false;
+        if (tag == kZip64ExtraTag) {
+            size_t field = at + 4;
+            for (auto [full, value] : {std::pair{sizeFull, size}, std::pair{compressedFull, compressed}}) {
+                if (!full) continue;
+                if (field + 8 > at + 4 + length) return false;
+                *value = Little(extra, field, 8);
+                field += 8;
+            }
+            return true;
+        }
+        at += 4 + length;
+    }
+    return !sizeFull && !compressedFull;
+}
+
+}  // namespace
+
+std::optional<ZipEnd> FindZipEnd(std::string_view tail, uint64_t tailOffset) {
+    if (tail.size() < 22) return std::nullopt;
+    // The end record is the last one whose comment reaches exactly to the end of the file.
+    size_t at = tail.size() - 22;
+    for (;; --at) {
+        if (Little(tail, at, 4) == kEndSignature && at + 22 + Little(tail, at + 20, 2) == tail.size()) break;
+        if (at == 0) return std::nullopt;
+    }
+    ZipEnd end{Little(tail, at + 16, 4), Little(tail, at + 12, 4), Little(tail, at + 10, 2), false};
+    if (at >= 20 && Little(tail, at - 20, 4) == kZip64LocatorSignature) {
+        const uint64_t record = Little(tail, at - 20 + 8, 8);
+        if (record < tailOffset || record - tailOffset + 56 > at - 20) return std::nullopt;
+        const size_t r = static_cast<size_t>(record - tailOffset);
+        if (Little(tail, r, 4) != kZip64EndSignature) return std::nullopt;
+        end = {Little(tail, r + 48, 8), Little(tail, r + 40, 8), Little(tail, r + 32, 8), true};
+    }
+    if (end.directoryOffset > tailOffset + at || end.directorySize > tailOffset + at - end.directoryOffset)
+        return std::nullopt;
+    return end;
+}
+
+std::optional<std::vector<ZipEntry>> ReadZipDirectory(std::string_view directory, uint64_t count) {
+    std::vector<ZipEntry> entries;
+    size_t at = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        if (at + 46 > directory.size() || Little(directory, at, 4) != kEntrySignature) return std::nullopt;
+        const size_t nameLength = Little(directory, at + 28, 2), extraLength = Little(directory, at + 30, 2),
+                     commentLength = Little(directory, at + 32, 2);
+        if (at + 46 + nameLength + extraLength + commentLength > directory.size()) return std::nullopt;
+        ZipEntry entry{std::string(directory.substr(at + 46, nameLength)), Little(directory, at + 24, 4)};
+        uint64_t compressed = Little(directory, at + 20, 4);
+        if (!ApplyZip64Extra(directory.substr(at + 46 + nameLength, extraLength), &entry.size, &compressed,
+                             entry.size == 0xFFFFFFFF, compressed == 0xFFFFFFFF))
+            return std::nullopt;
+        entries.push_back(std::move(entry));
+        at += 46 + nameLength + extraLength + commentLength;
+    }
+    return entries;
+}
+
+bool EscapesFolder(const std::string& name) {
+    const std::string path = Normalised(name);
+    if ((!path.empty() && path[0] == '/') || (path.size() >= 2 && path[1] == ':')) return true;
+    for (size_t start = 0; start <= path.size();) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        if (path.compare(start, end - start, "..") == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+std::optional<std::string> ClientFolderInZip(const std::vector<ZipEntry>& entries, const std::string& clientExeUtf8) {
+    const std::string client = Normalised(clientExeUtf8);
+    std::optional<std::string> nested;
+    for (const ZipEntry& entry : entries) {
+        const std::string name = Normalised(entry.name);
+        if (name == client) return std::string();
+        if (!nested && name.size() > client.size() && name.compare(name.size() - client.size(), client.size(), client) == 0 &&
+            name[name.size() - client.size() - 1] == '/')
+            nested = entry.name.substr(0, name.size() - client.size());
+    }
+    return nested;
+}

@@ -1,0 +1,39 @@
+// A zip archive's central directory read from the file's tail, and the layout checks an
+// update archive must pass. Pure byte work: the caller reads the file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Enough of the tail to hold the end record with the longest comment and the zip64 records
+// in front of it.
+constexpr uint64_t kZipTailBytes = 22 + 65535 + 20 + 56;
+
+struct ZipEnd {
+    uint64_t directoryOffset = 0;
+    uint64_t directorySize = 0;
+    uint64_t entryCount = 0;
+    bool zip64 = false;
+};
+// The end-of-central-directory records in `tail`, the file's last bytes, which start at file
+// offset `tailOffset`. Nothing when they are missing, inconsistent or point past them.
+std::optional<ZipEnd> FindZipEnd(std::string_view tail, uint64_t tailOffset);
+
+struct ZipEntry {
+    std::string name;  // as stored: UTF-8 or the DOS code page, '/' or '\' separators
+    uint64_t size = 0;
+};
+// The `count` entries of a central directory; nothing when it is cut short or malformed.
+std::optional<std::vector<ZipEntry>> ReadZipDirectory(std::string_view directory, uint64_t count);
+
+// An entry that would land outside the folder it is unpacked into: an absolute path, a
+// drive letter, or a ".." component.
+bool EscapesFolder(const std::string& name);
+
+// Where the client executable is: at the top level (folder empty), under a folder (its
+// name, with a trailing '/'), or nowhere (nothing). Letter case and separators are ignored,
+// as on Windows.
+std::optional<std::string> ClientFolderInZip(const std::vector<ZipEntry>& entries, const std::string& clientExeUtf8);
