@@ -22,8 +22,6 @@ const std::vector<std::wstring> kIniKeys = {L"ServerName", L"ConfigURL", L"Versi
 const std::vector<std::wstring> kRemoteKeys = {L"ServerName", L"VersionURL",       L"UpdateURL",    L"ClientExe",
                                                L"SiteUrl",    L"MinLauncherBuild", L"UpdateSHA256", L"UpdateSignature"};
 
-std::wstring Quoted(const std::wstring& text) { return L"\"" + EscapeInvisible(text) + L"\""; }
-
 std::wstring Lower(std::wstring text) {
     for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
     return text;
@@ -234,8 +232,8 @@ std::optional<std::wstring> CheckVersion(Report& report, const std::wstring& loc
     }
     const std::wstring shown = Trim(DecodeForDisplay(*bytes));
     if (shown.find(L'\n') != std::wstring::npos || shown.find(L"[Launcher]") != std::wstring::npos)
-        report(Mark::Error, L"VersionURL devolveu várias linhas (" + Quoted(shown.substr(0, 40)) +
-                                L"...): publique só a versão; ConfigURL e VersionURL estão trocadas?");
+        report(Mark::Error, L"VersionURL devolveu várias linhas (" + Quoted(shown) +
+                                L"): publique só a versão; ConfigURL e VersionURL estão trocadas?");
     else if (std::any_of(shown.begin(), shown.end(), IsInvisible))
         report(Mark::Error, L"VersionURL: a versão " + Quoted(shown) +
                                 L" tem caracteres invisíveis: salve só a versão, sem BOM nem espaços especiais");

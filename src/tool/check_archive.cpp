@@ -21,8 +21,6 @@
 
 namespace {
 
-std::wstring Quoted(const std::wstring& text) { return L"\"" + EscapeInvisible(text) + L"\""; }
-
 std::string Utf8(const std::wstring& text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(size), '\0');

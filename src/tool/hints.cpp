@@ -80,6 +80,11 @@ std::wstring EscapeInvisible(const std::wstring& text) {
     return out;
 }
 
+std::wstring Quoted(const std::wstring& text) {
+    const std::wstring shown = EscapeInvisible(text);
+    return L"\"" + (shown.size() > 60 ? shown.substr(0, 60) + L"\"..." : shown + L"\"");
+}
+
 TextEncoding DetectEncoding(const std::string& bytes) {
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return TextEncoding::Utf8Bom;
     if (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0) return TextEncoding::Utf16;

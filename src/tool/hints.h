@@ -18,6 +18,9 @@ bool IsInvisible(wchar_t c);
 // `text` with every invisible character (and the backslash) written as \uXXXX.
 std::wstring EscapeInvisible(const std::wstring& text);
 
+// `text` for a report line: in quotes, escaped, and cut after 60 characters.
+std::wstring Quoted(const std::wstring& text);
+
 enum class TextEncoding { Ascii, Utf8, Utf8Bom, Utf16, Other };
 TextEncoding DetectEncoding(const std::string& bytes);
 std::wstring EncodingName(TextEncoding encoding);

@@ -124,7 +124,6 @@ int SignConfig(const std::wstring& configPath, const std::wstring& keyPath) {
         PrintError(L"Não foi possível gravar a configuração assinada em " + configPath);
         return 1;
     }
-    PrintError(L"Configuração assinada: " + configPath + L" (publique-a como está; a chave pública é " + publicKey +
-               L")");
+    PrintError(L"Configuração assinada: " + configPath + L" (publique-a exatamente como está)");
     return 0;
 }

@@ -39,6 +39,8 @@ TEST(ToolHints, InvisibleCharactersAreEscaped) {
         {L"versão", L"versão"},
     };
     for (const auto& c : cases) EXPECT_EQ(EscapeInvisible(c.text), c.shown);
+    EXPECT_EQ(Quoted(L"1.0\uFEFF"), L"\"1.0\\uFEFF\"");
+    EXPECT_EQ(Quoted(std::wstring(70, L'a')), L"\"" + std::wstring(60, L'a') + L"\"...");  // a whole page stays one line
 }
 
 TEST(ToolHints, EncodingsAndDisplay) {
