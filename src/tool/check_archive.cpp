@@ -128,7 +128,9 @@ void CheckUpdateArchive(Report& report, const std::wstring& version) {
     const bool downloaded = DownloadArchive(g_config.UpdateURL, version, archive, hooks, ResumePolicy{0, 0, 30000});
     const std::vector<SeenRequest> seen = TakeRequests();
     ReportRequests(report, L"UpdateURL", seen);
-    if (IsDriveUrl(g_config.UpdateURL) && seen.size() > 1 && Refused(seen.front()))
+    // A followed confirmation form is the only way to a second request other than the user-content link.
+    if (IsDriveUrl(g_config.UpdateURL) && seen.size() > 1 && Refused(seen[0]) &&
+        seen[1].url != UserContentLink(ExtractDriveFileId(g_config.UpdateURL)))
         report(Mark::Warning, L"UpdateURL: o Google Drive pediu confirmação (arquivo grande); o launcher a segue, mas o "
                               L"Drive limita downloads por dia: prefira um servidor web ou CDN");
     if (!downloaded) {

@@ -69,7 +69,7 @@ std::wstring FailureReason(const std::vector<SeenRequest>& requests, const std::
 
 void ReportRequests(Report& report, const std::wstring& step, const std::vector<SeenRequest>& requests) {
     for (const SeenRequest& request : requests)
-        report(request.answered && request.status < 400 ? Mark::Ok : Mark::Warning,
+        report(request.answered && !Refused(request) ? Mark::Ok : Mark::Warning,
                step + L": " + DescribeRequest(request));
 }
 

@@ -32,7 +32,7 @@ std::wstring DescribeRequest(const SeenRequest& request);
 // body of the last answer when it was refused (an HTML error page says what went wrong).
 std::wstring FailureReason(const std::vector<SeenRequest>& requests, const std::string& page, bool isText);
 
-// One line per request, then nothing else: the caller gives the verdict.
+// One line per request (AVISO for a refused answer); the caller gives the verdict.
 void ReportRequests(Report& report, const std::wstring& step, const std::vector<SeenRequest>& requests);
 
 // FailureReason for a failed fetch; a refused last answer is asked for once more (not
