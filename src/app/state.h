@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "app/text.h"
+
 // The game's web site; also what the remote configuration may replace.
 extern const wchar_t kDefaultSiteURL[];
 
@@ -54,6 +56,7 @@ struct FileHandle : std::unique_ptr<HANDLE, FileCloser> {
     explicit FileHandle(HANDLE h) : unique_ptr(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
 };
 
-std::wstring Trim(std::wstring text);
+// The file's bytes; empty when it cannot be opened.
+std::string ReadFileBytes(const std::wstring& path);
+// The file's bytes through DecodeText.
 std::wstring ReadTextFile(const std::wstring& path);
-std::wstring Widen(const std::string& bytes);
