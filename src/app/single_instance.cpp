@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "app/state.h"
@@ -22,22 +21,14 @@ std::wstring FolderIdentity(const std::wstring& folder) {
     const FileHandle dir(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!dir) return folder;
-    std::vector<wchar_t> buf(MAX_PATH);
-    DWORD n = GetFinalPathNameByHandleW(dir.get(), buf.data(), static_cast<DWORD>(buf.size()), FILE_NAME_NORMALIZED);
-    if (n >= buf.size()) {
-        buf.resize(n + 1);
-        n = GetFinalPathNameByHandleW(dir.get(), buf.data(), static_cast<DWORD>(buf.size()), FILE_NAME_NORMALIZED);
-    }
+    std::vector<wchar_t> buf(32768);  // the longest path there is
+    const DWORD n = GetFinalPathNameByHandleW(dir.get(), buf.data(), static_cast<DWORD>(buf.size()), 0);
     return n > 0 && n < buf.size() ? std::wstring(buf.data(), n) : folder;
 }
 
 // Folder of the program another process runs; empty when it cannot be asked.
 std::wstring ProcessFolder(DWORD processId) {
-    struct ProcessCloser {
-        void operator()(HANDLE h) const { CloseHandle(h); }
-    };
-    const std::unique_ptr<void, ProcessCloser> process(
-        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    const FileHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));  // null on failure
     if (!process) return std::wstring();
     std::vector<wchar_t> buf(32768);
     DWORD size = static_cast<DWORD>(buf.size());

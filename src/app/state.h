@@ -47,7 +47,7 @@ void LoadConfigFiles();
 // Full path of the running executable, however long it is.
 std::wstring ModulePath();
 
-// Owns a kernel file handle; empty when CreateFileW failed.
+// Owns a kernel handle (a file, a process); empty when the call that made it failed.
 struct FileCloser {
     using pointer = HANDLE;
     void operator()(HANDLE h) const { CloseHandle(h); }
