@@ -2,11 +2,13 @@
 """Runs the launcher through a real update from a bundled local server.
 
 The sample install folder (build/demo/install) starts at version 1.0.0; the server publishes
-1.0.1 with a zip holding a sample client at its top level. Wine has no tar.exe, so the folder
-carries the tests' stand-in unpacker under that name."""
+1.0.1 with a zip holding a sample client at its top level. Wine has no tar.exe, and the launcher
+takes its tools from the system folder only, so the tests' stand-in unpacker goes into the Wine
+prefix's system folder under that name."""
 import argparse
 import io
 import os
+import shutil
 import subprocess
 import sys
 import zipfile
@@ -15,7 +17,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from fixture_server import FixtureServer  # noqa: E402
-from harness import STANDIN, Install, Tools, screenshot  # noqa: E402
+from harness import Install, Tools, screenshot  # noqa: E402
 
 
 def sample_zip(client):
@@ -44,8 +46,10 @@ def main():
         inst = Install(tools, tools.work / "install", {
             "launcher_config.ini": "[Launcher]\r\nServerName=Velmora\r\nVersionURL=%s/version.txt\r\n"
                                    "UpdateURL=%s/velmora-1.0.1.zip\r\n" % (server.url, server.url),
-            "version.txt": "1.0.0\r\n",
-            "tar.exe": STANDIN, "tar.exe.action": "unzip"})
+            "version.txt": "1.0.0\r\n"})
+        system = Path(os.environ["WINEPREFIX"]) / "drive_c" / "windows" / "system32"
+        shutil.copy(tools.standin, system / "tar.exe")
+        (system / "tar.exe.action").write_text("unzip")
         print("Install folder:", inst.dir)
         inst.start()
         if not args.headless:

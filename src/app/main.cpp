@@ -4,6 +4,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/single_instance.h"
 #include "app/state.h"
 #include "app/window.h"
 #include "update/worker.h"
@@ -21,6 +22,12 @@ static void StartWorker() {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     LoadLocalConfig();
+    // One launcher per install folder: a second start shows the first one and leaves at once,
+    // before it could touch a file the first one is working on.
+    if (!ClaimInstance(g_baseDir)) {
+        ShowRunningLauncher(g_baseDir);
+        return 0;
+    }
     g_bgBrush = CreateSolidBrush(kBackgroundColour);
 
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};

@@ -44,50 +44,39 @@ void LoadLocalConfig() {
     LoadConfigFiles();
 }
 
-static std::wstring ReadIniString(const std::wstring& iniPath, const wchar_t* key, const wchar_t* fallback) {
-    wchar_t buf[2048];
-    DWORD n = GetPrivateProfileStringW(L"Launcher", key, fallback, buf, 2048, iniPath.c_str());
-    return std::wstring(buf, n);
-}
-
 void LoadConfigFiles() {
     const std::wstring ini = g_baseDir + L"\\launcher_config.ini";
-    g_config.ServerName = ReadIniString(ini, L"ServerName", L"Velmora");
-    g_config.ConfigURL = ReadIniString(ini, L"ConfigURL", L"");
-    g_config.VersionURL = ReadIniString(ini, L"VersionURL", L"");
-    g_config.UpdateURL = ReadIniString(ini, L"UpdateURL", L"");
-    g_config.ClientExe = ReadIniString(ini, L"ClientExe", L"velmoraclient.exe");
-    g_config.SiteURL = ReadIniString(ini, L"SiteURL", kDefaultSiteURL);
-    g_config.UpdatePublicKey = ReadIniString(ini, L"UpdatePublicKey", L"");
+    // The profile API reads ANSI and UTF-16 files; UTF-8 that it would misread is decoded here.
+    const std::string bytes = ReadFileBytes(ini);
+    const bool utf8 = ReadsAsUtf8Ini(bytes);
+    const std::wstring text = utf8 ? DecodeText(bytes) : std::wstring();
+    const auto ReadIni = [&](const wchar_t* key, const wchar_t* fallback) {
+        if (utf8) return IniValue(text, L"Launcher", key).value_or(fallback);
+        wchar_t buf[2048];
+        DWORD n = GetPrivateProfileStringW(L"Launcher", key, fallback, buf, 2048, ini.c_str());
+        return std::wstring(buf, n);
+    };
+    g_config.ServerName = ReadIni(L"ServerName", L"Velmora");
+    g_config.ConfigURL = ReadIni(L"ConfigURL", L"");
+    g_config.VersionURL = ReadIni(L"VersionURL", L"");
+    g_config.UpdateURL = ReadIni(L"UpdateURL", L"");
+    g_config.ClientExe = ReadIni(L"ClientExe", L"velmoraclient.exe");
+    g_config.SiteURL = ReadIni(L"SiteURL", kDefaultSiteURL);
+    g_config.UpdatePublicKey = ReadIni(L"UpdatePublicKey", L"");
 
     std::wstring version = Trim(ReadTextFile(g_baseDir + L"\\version.txt"));
     if (!version.empty()) g_localVersion = version;
-}
-
-std::wstring Trim(std::wstring text) {
-    size_t first = 0;
-    while (first < text.size() && static_cast<unsigned>(text[first]) <= 0x20) ++first;
-    size_t last = text.size();
-    while (last > first && static_cast<unsigned>(text[last - 1]) <= 0x20) --last;
-    return text.substr(first, last - first);
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string bytes;
+    if (!file) return bytes;
     char buf[4096];
     DWORD got = 0;
-    while (file && ReadFile(file.get(), buf, sizeof(buf), &got, nullptr) && got > 0) bytes.append(buf, got);
+    while (ReadFile(file.get(), buf, sizeof(buf), &got, nullptr) && got > 0) bytes.append(buf, got);
     return bytes;
 }
 
-std::wstring ReadTextFile(const std::wstring& path) { return Widen(ReadFileBytes(path)); }
-
-std::wstring Widen(const std::string& bytes) {
-    std::wstring out;
-    out.reserve(bytes.size());
-    // Sign extension keeps a byte recoverable from its unit: 0x80..0xFF map to U+FF80..U+FFFF.
-    for (char c : bytes) out.push_back(static_cast<wchar_t>(static_cast<int16_t>(static_cast<signed char>(c))));
-    return out;
-}
+std::wstring ReadTextFile(const std::wstring& path) { return DecodeText(ReadFileBytes(path)); }

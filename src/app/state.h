@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "app/text.h"
+
 // The game's web site; also what the remote configuration may replace.
 extern const wchar_t kDefaultSiteURL[];
 
@@ -50,7 +52,7 @@ void LoadConfigFiles();
 // Full path of the running executable, however long it is.
 std::wstring ModulePath();
 
-// Owns a kernel file handle; empty when CreateFileW failed.
+// Owns a kernel handle (a file, a process); empty when the call that made it failed.
 struct FileCloser {
     using pointer = HANDLE;
     void operator()(HANDLE h) const { CloseHandle(h); }
@@ -59,8 +61,7 @@ struct FileHandle : std::unique_ptr<HANDLE, FileCloser> {
     explicit FileHandle(HANDLE h) : unique_ptr(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
 };
 
-std::wstring Trim(std::wstring text);
-std::wstring ReadTextFile(const std::wstring& path);
-// The file's bytes; empty when it cannot be read.
+// The file's bytes; empty when it cannot be opened.
 std::string ReadFileBytes(const std::wstring& path);
-std::wstring Widen(const std::string& bytes);
+// The file's bytes through DecodeText.
+std::wstring ReadTextFile(const std::wstring& path);

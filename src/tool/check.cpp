@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -61,14 +62,13 @@ struct ScratchFolder {
     }
 };
 
-// The strings of a double-NUL-terminated list, as the profile API returns them.
-std::vector<std::wstring> SplitList(const std::vector<wchar_t>& buffer, DWORD length) {
-    std::vector<std::wstring> items;
-    for (size_t at = 0; at < length && buffer[at];) {
-        items.emplace_back(&buffer[at]);
-        at += items.back().size() + 1;
-    }
-    return items;
+// The INI's text as the launcher reads it: UTF-16 through the profile API, anything else
+// through DecodeText (key names are ASCII, so an ANSI file reads the same).
+std::wstring IniText(const std::string& bytes) {
+    if (bytes.compare(0, 2, "\xFF\xFE") != 0) return DecodeText(bytes);
+    std::wstring text((bytes.size() - 2) / 2, L'\0');
+    std::memcpy(&text[0], bytes.data() + 2, text.size() * sizeof(wchar_t));
+    return text;
 }
 
 void ReportUnknownKey(Report& report, const std::wstring& where, const std::wstring& key,
@@ -93,28 +93,21 @@ bool CheckIni(Report& report) {
                                 L": crie-o com a seção [Launcher] ao lado do launcher");
         return false;
     }
-    if (DetectEncoding(ReadFileBytes(ini)) == TextEncoding::Utf8Bom)
-        report(Mark::Warning, L"INI: salvo como UTF-8 com BOM, que o Windows pode não ler: salve sem BOM");
-
-    std::vector<wchar_t> buffer(32768);
-    const DWORD namesLength = GetPrivateProfileSectionNamesW(buffer.data(), static_cast<DWORD>(buffer.size()), ini.c_str());
-    const std::vector<std::wstring> sections = SplitList(buffer, namesLength);
-    if (std::none_of(sections.begin(), sections.end(), [](const std::wstring& s) { return Lower(s) == L"launcher"; })) {
-        report(Mark::Error, L"INI: seção [Launcher] não encontrada (seções: " + Joined(sections) +
-                                L"): coloque as chaves sob [Launcher]");
+    const std::optional<std::vector<IniName>> names = IniNames(IniText(ReadFileBytes(ini)), L"Launcher");
+    if (!names) {
+        report(Mark::Error, L"INI: seção [Launcher] não encontrada: coloque as chaves sob uma linha [Launcher]");
         return true;
     }
-    const DWORD length = GetPrivateProfileSectionW(L"Launcher", buffer.data(), static_cast<DWORD>(buffer.size()), ini.c_str());
     std::vector<std::wstring> found;
-    for (const std::wstring& line : SplitList(buffer, length)) {
-        const std::wstring key = Trim(line.substr(0, line.find(L'=')));
-        if (key.empty() || key[0] == L';') continue;
+    for (const IniName& name : *names) {
         const auto known = std::find_if(kIniKeys.begin(), kIniKeys.end(),
-                                        [&](const std::wstring& k) { return Lower(k) == Lower(key); });
-        if (known == kIniKeys.end() || line.find(L'=') == std::wstring::npos)
-            ReportUnknownKey(report, L"INI", key, kIniKeys);
+                                        [&](const std::wstring& k) { return Lower(k) == Lower(name.name); });
+        if (known == kIniKeys.end())
+            ReportUnknownKey(report, L"INI", name.name, kIniKeys);
+        else if (!name.hasValue)
+            report(Mark::Error, L"INI: " + Quoted(name.name) + L" sem \"=\" (ignorada): escreva " + *known + L"=<valor>");
         else
-            found.push_back(key);
+            found.push_back(*known);
     }
     report(Mark::Ok, L"INI: chaves: " + Joined(found));
     if (!g_config.ConfigURL.empty()) CheckUrlForm(report, L"INI: ConfigURL", g_config.ConfigURL);
@@ -200,10 +193,9 @@ void CheckRemoteConfig(Report& report) {
     if (std::none_of(entries.begin(), entries.end(), [](const RemoteEntry& e) { return e.inLauncher; })) {
         const bool oneLine = text.find(L'\n') == std::wstring::npos && text.find(L'=') == std::wstring::npos;
         report(Mark::Error, L"ConfigURL: nenhuma chave dentro de [Launcher] (texto ignorado): " +
-                                (encoding == TextEncoding::Utf8Bom ? std::wstring(L"salve sem BOM")
-                                 : oneLine ? L"o texto " + Quoted(Trim(DecodeForDisplay(*bytes))) +
-                                                 L" parece uma versão; ConfigURL e VersionURL estão trocadas?"
-                                           : std::wstring(L"comece o texto com a linha [Launcher]")));
+                                (oneLine ? L"o texto " + Quoted(Trim(DecodeForDisplay(*bytes))) +
+                                               L" parece uma versão; ConfigURL e VersionURL estão trocadas?"
+                                         : std::wstring(L"comece o texto com a linha [Launcher]")));
         return;
     }
     CheckRemoteEntries(report, entries);
@@ -234,9 +226,12 @@ std::optional<std::wstring> CheckVersion(Report& report, const std::wstring& loc
     if (shown.find(L'\n') != std::wstring::npos || shown.find(L"[Launcher]") != std::wstring::npos)
         report(Mark::Error, L"VersionURL devolveu várias linhas (" + Quoted(shown) +
                                 L"): publique só a versão; ConfigURL e VersionURL estão trocadas?");
-    else if (std::any_of(shown.begin(), shown.end(), IsInvisible))
+    else if (std::any_of(remote.begin(), remote.end(), IsInvisible))
         report(Mark::Error, L"VersionURL: a versão " + Quoted(shown) +
                                 L" tem caracteres invisíveis: salve só a versão, sem BOM nem espaços especiais");
+    else if (std::any_of(shown.begin(), shown.end(), IsInvisible))
+        report(Mark::Warning, L"VersionURL: a versão " + Quoted(shown) +
+                                  L" começa com BOM, que este launcher ignora (builds antigos não): salve sem BOM");
     else
         report(Mark::Ok, L"VersionURL: versão publicada " + Quoted(shown));
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/state.h"
+#include "app/text.h"
 
 namespace {
 
@@ -22,24 +22,6 @@ size_t EditDistance(const std::wstring& a, const std::wstring& b) {
         }
     }
     return row[b.size()];
-}
-
-// Length of the UTF-8 sequence at `i` and its code point; 0 when the bytes there are not one.
-size_t Utf8Sequence(const std::string& bytes, size_t i, uint32_t* code) {
-    const auto b = [&](size_t k) { return static_cast<uint8_t>(bytes[k]); };
-    const uint8_t lead = b(i);
-    size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                                 : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-    if (length == 0 || i + length > bytes.size()) return 0;
-    uint32_t value = length == 1 ? lead : lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        value = value << 6 | (b(i + k) & 0x3F);
-    }
-    static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-    *code = value;
-    return length;
 }
 
 }  // namespace
@@ -86,16 +68,10 @@ std::wstring Quoted(const std::wstring& text) {
 }
 
 TextEncoding DetectEncoding(const std::string& bytes) {
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return TextEncoding::Utf8Bom;
     if (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0) return TextEncoding::Utf16;
-    bool ascii = true;
-    for (size_t i = 0; i < bytes.size();) {
-        uint32_t code = 0;
-        const size_t length = Utf8Sequence(bytes, i, &code);
-        if (length == 0) return TextEncoding::Other;
-        ascii = ascii && length == 1;
-        i += length;
-    }
+    if (!IsValidUtf8(bytes)) return TextEncoding::Other;
+    if (HasUtf8Bom(bytes)) return TextEncoding::Utf8Bom;
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     return ascii ? TextEncoding::Ascii : TextEncoding::Utf8;
 }
 
@@ -110,24 +86,7 @@ std::wstring EncodingName(TextEncoding encoding) {
 }
 
 std::wstring DecodeForDisplay(const std::string& bytes) {
-    std::wstring out;
-    for (size_t i = 0; i < bytes.size();) {
-        uint32_t code = 0;
-        const size_t length = Utf8Sequence(bytes, i, &code);
-        if (length == 0) {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        if (code >= 0x10000) {
-            out.push_back(static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10)));
-            out.push_back(static_cast<wchar_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.push_back(static_cast<wchar_t>(code));
-        }
-        i += length;
-    }
-    return out;
+    return (HasUtf8Bom(bytes) ? L"\uFEFF" : L"") + DecodeText(bytes);
 }
 
 std::wstring HexLower(const std::array<uint8_t, 32>& digest) {
@@ -138,6 +97,25 @@ std::wstring HexLower(const std::array<uint8_t, 32>& digest) {
         out.push_back(kHex[byte & 0xF]);
     }
     return out;
+}
+
+std::optional<std::vector<IniName>> IniNames(const std::wstring& text, const std::wstring& section) {
+    std::optional<std::vector<IniName>> names;
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        const std::wstring line = Trim(text.substr(start, end - start));
+        start = end + 1;
+        const size_t close = line.find(L']');
+        if (!line.empty() && line[0] == L'[' && close != std::wstring::npos) {
+            if (names) break;  // only the first section of that name counts
+            if (EditDistance(Trim(line.substr(1, close - 1)), section) == 0) names.emplace();  // letter case aside
+            continue;
+        }
+        if (names && !line.empty() && line[0] != L';')
+            names->push_back({Trim(line.substr(0, line.find(L'='))), line.find(L'=') != std::wstring::npos});
+    }
+    return names;
 }
 
 std::wstring HtmlTitle(const std::string& page) {

@@ -13,7 +13,7 @@
 std::optional<std::wstring> ClosestKey(const std::wstring& key, const std::vector<std::wstring>& known);
 
 // Characters that print as nothing or as blank space: controls, byte-order marks, zero-width
-// and non-breaking spaces, undecodable bytes (U+FFFD).
+// and non-breaking spaces, the replacement character.
 bool IsInvisible(wchar_t c);
 // `text` with every invisible character (and the backslash) written as \uXXXX.
 std::wstring EscapeInvisible(const std::wstring& text);
@@ -24,10 +24,19 @@ std::wstring Quoted(const std::wstring& text);
 enum class TextEncoding { Ascii, Utf8, Utf8Bom, Utf16, Other };
 TextEncoding DetectEncoding(const std::string& bytes);
 std::wstring EncodingName(TextEncoding encoding);
-// The bytes as UTF-8, a leading byte-order mark kept as U+FEFF so it can be shown; each byte
-// that is not part of a valid sequence becomes U+FFFD.
+// The bytes as the launcher decodes them (DecodeText), but a leading byte-order mark kept as
+// U+FEFF so it can be shown.
 std::wstring DecodeForDisplay(const std::string& bytes);
 
 std::wstring HexLower(const std::array<uint8_t, 32>& digest);
+// The names in the first [section] of an INI text (letter case and blanks around names ignored,
+// as the profile API reads it), each with whether its line has an "="; nothing when there is
+// no such section.
+struct IniName {
+    std::wstring name;
+    bool hasValue;
+};
+std::optional<std::vector<IniName>> IniNames(const std::wstring& text, const std::wstring& section);
+
 // The text of an HTML page's <title>, blanks collapsed; empty when there is none.
 std::wstring HtmlTitle(const std::string& page);

@@ -9,6 +9,20 @@ constexpr wchar_t kPowerShell[] =
 
 bool IsPsSingleQuote(wchar_t c) { return c == L'\'' || (c >= 0x2018 && c <= 0x201B); }
 
+// The job every tool runs in. Created once and never closed: its handle closes only when the
+// launcher's process ends, however it ends, and the kill-on-close limit then ends every tool
+// still running, so no unpacker goes on writing into bin behind a new launcher's back.
+HANDLE ToolJob() {
+    static const HANDLE job = [] {
+        HANDLE created = CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (created) SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+        return created;
+    }();
+    return job;
+}
+
 // Closes the child's handles, process first, on every way out of RunHidden.
 struct ChildHandles {
     PROCESS_INFORMATION info = {};
@@ -48,7 +62,19 @@ std::wstring ZipFileCommand(const std::wstring& archive, const std::wstring& bin
            PsEscape(archive) + L"', '" + PsEscape(binFolder) + L"', $true)\"";
 }
 
-int RunHidden(const std::wstring& commandLine, DWORD waitMs) {
+std::wstring SystemFolder() {
+    wchar_t buf[MAX_PATH];
+    const UINT n = GetSystemDirectoryW(buf, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(buf, n) : std::wstring();
+}
+
+std::wstring TarPath(const std::wstring& systemFolder) { return systemFolder + L"\\tar.exe"; }
+
+std::wstring PowerShellPath(const std::wstring& systemFolder) {
+    return systemFolder + L"\\WindowsPowerShell\\v1.0\\powershell.exe";
+}
+
+int RunHidden(const std::wstring& commandLine, DWORD waitMs, const std::wstring& application) {
     // CreateProcessW may write into the command line, so it gets a private copy.
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
@@ -58,9 +84,13 @@ int RunHidden(const std::wstring& commandLine, DWORD waitMs) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     ChildHandles child;
-    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &child.info))
+    // Suspended until it is in the job, so not even its first instructions run outside it.
+    if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), buffer.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup, &child.info))
         return -1;
+    // A job the launcher was started in may refuse nesting; the update still goes ahead then.
+    if (HANDLE job = ToolJob()) AssignProcessToJobObject(job, child.info.hProcess);
+    ResumeThread(child.info.hThread);
 
     if (WaitForSingleObject(child.info.hProcess, waitMs) != WAIT_OBJECT_0) {
         // A tool that never exits must not hold the update pass; it may still be writing into
@@ -74,8 +104,11 @@ int RunHidden(const std::wstring& commandLine, DWORD waitMs) {
     return static_cast<int>(code);
 }
 
-bool ExtractUpdateArchive(const std::wstring& archive, const std::wstring& binFolder, DWORD waitMs) {
-    if (RunHidden(TarCommand(archive, binFolder), waitMs) == 0) return true;
-    if (RunHidden(ExpandArchiveCommand(archive, binFolder), waitMs) == 0) return true;
-    return RunHidden(ZipFileCommand(archive, binFolder), waitMs) == 0;
+bool ExtractUpdateArchive(const std::wstring& archive, const std::wstring& binFolder, DWORD waitMs,
+                          const std::wstring& systemFolder) {
+    if (systemFolder.empty()) return false;  // never fall back to a search that starts in our own folder
+    const std::wstring tar = TarPath(systemFolder), powerShell = PowerShellPath(systemFolder);
+    if (RunHidden(TarCommand(archive, binFolder), waitMs, tar) == 0) return true;
+    if (RunHidden(ExpandArchiveCommand(archive, binFolder), waitMs, powerShell) == 0) return true;
+    return RunHidden(ZipFileCommand(archive, binFolder), waitMs, powerShell) == 0;
 }

@@ -91,6 +91,26 @@ bool IsWebUrl(const std::wstring& url) {
     return HasPrefixIgnoringCase(url, L"http://") || HasPrefixIgnoringCase(url, L"https://");
 }
 
+std::wstring SiteToOpen(const std::wstring& site) {
+    if (IsWebUrl(site)) return site;
+    // A bare host name, then nothing, a path, a query, a fragment or a port: a web address
+    // without its scheme. Whatever else (a drive, a share, another scheme) stays unopened.
+    const auto hostChar = [](wchar_t c) {
+        return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' ||
+               c == L'-';
+    };
+    size_t i = 0;
+    while (i < site.size() && hostChar(site[i])) ++i;
+    if (i == 0 || site[0] == L'.' || site[0] == L'-') return std::wstring();
+    if (i < site.size() && site[i] == L':') {
+        const size_t port = ++i;
+        while (i < site.size() && site[i] >= L'0' && site[i] <= L'9') ++i;
+        if (i == port) return std::wstring();
+    }
+    if (i < site.size() && site[i] != L'/' && site[i] != L'?' && site[i] != L'#') return std::wstring();
+    return L"http://" + site;
+}
+
 bool ApplyRemoteConfig() {
     if (g_config.ConfigURL.empty()) return true;
     SetWindowTextW(g_hwndStatus, L"Carregando configura\u00e7\u00e3o...");
@@ -112,10 +132,8 @@ bool ApplyRemoteConfig() {
     const std::wstring message = OutdatedMessage(g_config.SiteURL);
     SetWindowTextW(g_hwndStatus, L"Launcher desatualizado! Acesse o site.");
     MessageBoxW(g_hwndMain, message.c_str(), L"Launcher Desatualizado", MB_OK | MB_ICONWARNING);
-    // The address comes from the network; anything but a web page (a local program, a share,
-    // a file) must not reach the shell.
-    if (IsWebUrl(g_config.SiteURL))
-        ShellExecuteW(nullptr, L"open", g_config.SiteURL.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    const std::wstring site = SiteToOpen(g_config.SiteURL);
+    if (!site.empty()) ShellExecuteW(nullptr, L"open", site.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     PostMessageW(g_hwndMain, WM_CLOSE, 0, 0);
     g_busy.exchange(false);
     return false;

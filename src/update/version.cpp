@@ -19,31 +19,27 @@ std::optional<std::string> FetchRemoteBytes(const std::wstring& url) {
     return bytes;
 }
 
-std::wstring DecodeRemoteText(const std::string& bytes) { return Trim(Widen(bytes)); }
+std::wstring DecodeRemoteText(const std::string& bytes) { return Trim(DecodeText(TrimBytes(bytes))); }
 
-std::wstring FetchRemoteText(const std::wstring& url) {
+std::wstring FetchRemoteText(const std::wstring& url, std::string* trimmedBytes) {
     const std::optional<std::string> bytes = FetchRemoteBytes(url);
+    if (trimmedBytes) *trimmedBytes = bytes ? TrimBytes(*bytes) : std::string();
     return bytes ? DecodeRemoteText(*bytes) : std::wstring();
 }
 
-void CommitVersionFile() {
+bool CommitVersionFile(const std::string& bytes) {
     const std::wstring staging = g_baseDir + L"\\version.txt.new";
     const std::wstring target = g_baseDir + L"\\version.txt";
-    // The low byte of each unit gives back exactly the bytes ReadTextFile widened, and no text
-    // mode means an inner line feed reads back equal instead of gaining a CR.
-    std::string bytes;
-    bytes.reserve(g_localVersion.size());
-    for (wchar_t unit : g_localVersion) bytes.push_back(static_cast<char>(unit & 0xFF));
     {
         FileHandle file(CreateFileW(staging.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return;
+        if (!file) return false;
         DWORD written = 0;
         if (!bytes.empty() &&
             (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
              written != bytes.size()))
-            return;
+            return false;
     }
     // Moving only a complete staging file keeps version.txt whole: old version or new, never half.
-    MoveFileExW(staging.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+    return MoveFileExW(staging.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }

@@ -8,12 +8,15 @@
 // than 64 KiB. The temporary file it goes through never stays behind.
 std::optional<std::string> FetchRemoteBytes(const std::wstring& url);
 
-// A remote text as the launcher reads it: widened byte for byte, then trimmed.
+// A remote text as the launcher reads it: blanks and control bytes trimmed from the body,
+// DecodeText, trimmed again.
 std::wstring DecodeRemoteText(const std::string& bytes);
 
-// The text at `url`, trimmed; empty when the fetch failed or the resource was empty.
-std::wstring FetchRemoteText(const std::wstring& url);
+// The text at `url` (DecodeText of its bytes), trimmed; empty when the fetch failed or the
+// resource was empty. `trimmedBytes`, when given, receives the body as received with bytes at
+// or below 0x20 trimmed from both ends: what version.txt must hold for this text to read back.
+std::wstring FetchRemoteText(const std::wstring& url, std::string* trimmedBytes = nullptr);
 
-// Stores g_localVersion in version.txt, one byte per unit (its low 8 bits), through a staging
-// file moved over the old one. Failures leave the previous version.txt in place.
-void CommitVersionFile();
+// Stores `bytes` as version.txt, exactly, through a staging file moved over the old one.
+// True when version.txt now holds them; on failure the previous version.txt stays.
+bool CommitVersionFile(const std::string& bytes);

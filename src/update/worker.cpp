@@ -7,11 +7,13 @@
 #include <array>
 #include <optional>
 
+#include "app/elevation.h"
 #include "app/launch.h"
 #include "app/state.h"
 #include "app/window.h"
 #include "net/progress.h"
 #include "net/resume.h"
+#include "update/client_lock.h"
 #include "update/extract.h"
 #include "update/remote_config.h"
 #include "update/verification.h"
@@ -20,6 +22,8 @@
 
 // Long enough for the player to read the announcement before the download takes the line.
 constexpr DWORD kAnnouncePauseMs = 2000;
+// How often a running client is looked at again while the update waits for it to close.
+constexpr DWORD kClientPollMs = 2000;
 
 static void SetStatus(const std::wstring& text) { SetWindowTextW(g_hwndStatus, text.c_str()); }
 
@@ -51,6 +55,19 @@ std::wstring AnnounceText(const std::wstring& local, const std::wstring& remote)
 void UpdateWorker() {
     g_busy.exchange(true);
 
+    // Before anything is written: the remote texts' temporary file already needs the folder.
+    switch (CheckInstallFolderAccess()) {
+    case FolderAccess::Writable:
+        break;
+    case FolderAccess::Restarting:  // the elevated copy takes over; Play stays off while this one closes
+        PostMessageW(g_hwndMain, WM_CLOSE, 0, 0);
+        g_busy.exchange(false);
+        return;
+    case FolderAccess::Denied:
+        Finish(L"Sem permiss\u00e3o para gravar na pasta do jogo.");
+        return;
+    }
+
     if (!ApplyRemoteConfig()) return;  // outdated launcher: the window is closing
 
     const std::wstring archive = g_baseDir + L"\\update_temp.zip";
@@ -63,7 +80,8 @@ void UpdateWorker() {
     }
 
     SetStatus(L"Verificando atualiza\u00e7\u00f5es...");
-    g_remoteVersion = FetchRemoteText(g_config.VersionURL);
+    std::string remoteBytes;  // what version.txt must hold once this version is installed
+    g_remoteVersion = FetchRemoteText(g_config.VersionURL, &remoteBytes);
     if (g_remoteVersion.empty()) {
         Finish(L"Sem conex\u00e3o. Jogue offline.");
         return;
@@ -123,6 +141,13 @@ void UpdateWorker() {
     }
 
     SetBar(100);
+    // The tools cannot replace the files of a running client; the player is asked to close it.
+    // Closing the launcher ends this wait with the process.
+    const std::wstring client = ClientPath(g_baseDir, g_config.ClientExe);
+    if (ClientInUse(client)) {
+        SetStatus(L"Feche o jogo para concluir a atualiza\u00e7\u00e3o.");
+        while (ClientInUse(client)) Sleep(kClientPollMs);
+    }
     SetStatus(L"Extraindo arquivos...");
     if (!ExtractUpdateArchive(archive, bin)) {
         Finish(L"Falha ao extrair. Extraia update_temp.zip manualmente.");  // kept for a manual unpack
@@ -130,15 +155,17 @@ void UpdateWorker() {
     }
 
     DeleteFileW(archive.c_str());
-    if (!PathFileExistsW(ClientPath(g_baseDir, g_config.ClientExe).c_str())) {
+    if (!PathFileExistsW(client.c_str())) {
         Finish(L"Extra\u00e7\u00e3o incompleta: execut\u00e1vel n\u00e3o encontrado em bin/. Tente novamente.");
         return;
     }
 
     g_localVersion = g_remoteVersion;
-    CommitVersionFile();
+    const bool recorded = CommitVersionFile(remoteBytes);
     SetWindowTextW(g_hwndVersion, VersionLabel(g_localVersion).c_str());
-    SetStatus(L"Atualiza\u00e7\u00e3o conclu\u00edda!");
+    // Unrecorded, the next start takes the installed client for the old one and updates again.
+    SetStatus(recorded ? L"Atualiza\u00e7\u00e3o conclu\u00edda!"
+                       : L"Atualiza\u00e7\u00e3o instalada, mas o version.txt n\u00e3o p\u00f4de ser gravado.");
     SetBar(100);
     End();
 }

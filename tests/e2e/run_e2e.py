@@ -8,6 +8,7 @@ import contextlib
 import io
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -51,12 +52,42 @@ def served(data, **more):
     return dict(body_hex=data.hex(), **more)
 
 
+# The launcher takes the archive tools from the system folder only; a row's stand-ins go there.
+SYSTEM_TOOLS = {"tar.exe": "", "powershell.exe": "WindowsPowerShell/v1.0"}
+
+
+def system_tool_folder(name):
+    return Path(os.environ["WINEPREFIX"]) / "drive_c/windows/system32" / SYSTEM_TOOLS[name]
+
+
+def place_system_tools(files):
+    """Moves the row's tool stand-ins out of the install files into the prefix's system folder,
+    and clears the tools' logs of earlier rows."""
+    for name in SYSTEM_TOOLS:
+        folder = system_tool_folder(name)
+        (folder / "standin.log").unlink(missing_ok=True)
+        if files.pop(name, None) is STANDIN:
+            folder.mkdir(parents=True, exist_ok=True)
+            shutil.copy(STANDIN_PATH, folder / name)
+            (folder / (name + ".action")).write_text(files.pop(name + ".action"))
+
+
+def system_tool_calls():
+    """The tools started, in order: tar is always tried before PowerShell."""
+    calls = []
+    for name in SYSTEM_TOOLS:
+        log = system_tool_folder(name) / "standin.log"
+        calls += [line.split("\t", 1)[0] for line in log.read_text("utf-8").splitlines()] if log.exists() else []
+    return calls
+
+
 def unpacker(tar="unzip", ps="unzip"):
     """Stand-ins for the two archive tools, each told what to do."""
     return {"tar.exe": STANDIN, "tar.exe.action": tar, "powershell.exe": STANDIN, "powershell.exe.action": ps}
 
 
 STANDIN_BYTES = b""  # filled in main()
+STANDIN_PATH = None
 CLIENT_ZIP = None    # a zip whose top level holds velmoraclient.exe
 
 
@@ -304,7 +335,9 @@ def run(tools, sc, index, browser_log):
                 script = script()
             scripts[path] = {k: subst(v) for k, v in script.items()}
         server.set_scripts(scripts)
-        inst = Install(tools, folder, {k: subst(v) for k, v in sc.get("files", {}).items()})
+        files = {k: subst(v) for k, v in sc.get("files", {}).items()}
+        place_system_tools(files)
+        inst = Install(tools, folder, files)
         if browser_log.exists():
             browser_log.unlink()
         env = dict(os.environ, VELMORA_BROWSER_LOG=str(browser_log))
@@ -339,7 +372,7 @@ def run(tools, sc, index, browser_log):
                     assert path.exists() and path.read_bytes() == state, "%s: %r" % (
                         rel, path.read_bytes() if path.exists() else None)
             if "tools" in sc:
-                called = [c[0] for c in inst.standin_calls() if c[0] in ("tar.exe", "powershell.exe")]
+                called = system_tool_calls()
                 assert called == sc["tools"], called
             if "requests" in sc:
                 paths = [r["path"] for r in server.requests()]
@@ -366,7 +399,7 @@ def install_browser_recorder(tools):
 
 
 def main():
-    global STANDIN_BYTES, CLIENT_ZIP
+    global STANDIN_BYTES, STANDIN_PATH, CLIENT_ZIP
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", required=True)
     ap.add_argument("--probe", required=True)
@@ -379,6 +412,7 @@ def main():
         os.environ.pop(var, None)
     tools = Tools(args.exe, args.probe, args.standin, args.work)
     STANDIN_BYTES = tools.standin.read_bytes()
+    STANDIN_PATH = tools.standin
     CLIENT_ZIP = zip_bytes({"velmoraclient.exe": STANDIN, "data/readme.txt": b"Velmora client data\r\n"})
     browser_log = install_browser_recorder(tools)
     # Own label: another suite running at the same time trusts its own CA under its own name.

