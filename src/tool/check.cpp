@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -51,19 +52,23 @@ struct ScratchFolder {
     }
     ~ScratchFolder() {
         if (path.empty()) return;
+        struct FindCloser {
+            using pointer = HANDLE;
+            void operator()(HANDLE h) const { FindClose(h); }
+        };
         WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do DeleteFileW((path + L"\\" + found.cFileName).c_str());
-            while (FindNextFileW(search, &found));
-            FindClose(search);
+        {
+            HANDLE first = FindFirstFileW((path + L"\\*").c_str(), &found);
+            std::unique_ptr<HANDLE, FindCloser> search(first == INVALID_HANDLE_VALUE ? nullptr : first);
+            for (bool more = search != nullptr; more; more = FindNextFileW(search.get(), &found))
+                DeleteFileW((path + L"\\" + found.cFileName).c_str());
         }
         RemoveDirectoryW(path.c_str());
     }
 };
 
-// The INI's text as the launcher reads it: UTF-16 through the profile API, anything else
-// through DecodeText (key names are ASCII, so an ANSI file reads the same).
+// The INI's text as the launcher reads it: UTF-16 (which the profile API reads) decoded here,
+// anything else through DecodeText (key names are ASCII, so an ANSI file reads the same).
 std::wstring IniText(const std::string& bytes) {
     if (bytes.compare(0, 2, "\xFF\xFE") != 0) return DecodeText(bytes);
     std::wstring text((bytes.size() - 2) / 2, L'\0');
