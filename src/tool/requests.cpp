@@ -58,9 +58,11 @@ std::wstring FailureReason(const std::vector<SeenRequest>& requests, const std::
     if (last.status >= 400)
         return L"HTTP " + std::to_wstring(last.status) + named +
                L": o arquivo não está acessível nesse endereço; corrija a URL ou publique o arquivo";
+    if (Refused(last) && last.url.find(L".google.com/") != std::wstring::npos)
+        return L"o Google Drive respondeu uma página" + named +
+               L" em vez do arquivo: compartilhe-o como \"Qualquer pessoa com o link\"";
     if (Refused(last))
-        return L"o servidor respondeu uma página HTML" + named +
-               L" em vez do arquivo: use o link direto do arquivo";
+        return L"o servidor respondeu uma página HTML" + named + L" em vez do arquivo: use o link direto do arquivo";
     const std::optional<uint64_t> length = ParseByteCount(last.length);
     if (isText && length && *length > 64 * 1024)
         return L"resposta de " + last.length + L" bytes, mais que os 64 KiB de um texto: a URL aponta para o arquivo errado";

@@ -90,6 +90,8 @@ TEST(ToolRequests, FailureReasons) {
     SeenRequest notFound = answered, html = answered, big = answered, silent{L"http://h/f"};
     notFound.status = 404;
     html.type = L"text/html; charset=utf-8";
+    SeenRequest drive = html;
+    drive.url = L"https://drive.usercontent.google.com/download?id=X";
     big.length = L"70000";
     const struct {
         std::vector<SeenRequest> requests;
@@ -101,6 +103,7 @@ TEST(ToolRequests, FailureReasons) {
         {{answered, silent}, "", false, L"sem resposta"},
         {{notFound}, "<title>Not Found</title>", false, L"HTTP 404 \u00abNot Found\u00bb"},
         {{html}, "<title>Erro</title>", false, L"página HTML \u00abErro\u00bb"},
+        {{drive}, "<title>Login</title>", false, L"\u00abLogin\u00bb em vez do arquivo: compartilhe-o"},
         {{html}, "<p>Too many users have viewed or downloaded this file recently.", false, L"cota de downloads"},
         {{big}, "", true, L"mais que os 64 KiB"},
         {{big}, "", false, L"parou antes do fim"},
