@@ -144,11 +144,14 @@ void CheckUpdateArchive(Report& report, const std::wstring& version) {
     const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     report(Mark::Ok, L"UpdateURL: recebido " + std::to_wstring(size) + L" bytes, " + std::to_wstring(last.status) + L", " +
                          (last.type.empty() ? L"sem Content-Type" : last.type));
-    if (OffersByteRanges(last.acceptRanges) && !last.validator.empty())
+    std::wstring missing;
+    if (!OffersByteRanges(last.acceptRanges)) missing = L"Accept-Ranges: bytes";
+    if (last.validator.empty()) missing += (missing.empty() ? L"" : L" nem ") + std::wstring(L"ETag/Last-Modified");
+    if (missing.empty())
         report(Mark::Ok, L"UpdateURL: retomada possível (Accept-Ranges e validador " + last.validator + L")");
     else
-        report(Mark::Warning, L"UpdateURL: sem Accept-Ranges: bytes ou sem ETag/Last-Modified, uma queda recomeça do "
-                              L"zero: ative-os no servidor");
+        report(Mark::Warning, L"UpdateURL: o servidor não oferece " + missing +
+                                  L", e uma queda recomeça do zero: ative-os no servidor");
     if (size < kMinArchiveBytes) {
         report(Mark::Error, L"UpdateURL: só " + std::to_wstring(size) + L" bytes (o launcher mostra \"Download inválido "
                                 L"(arquivo muito pequeno).\"): confira o link");
