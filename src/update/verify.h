@@ -1,4 +1,5 @@
-// SHA-256 and ECDSA P-256 signature checks for update archives, done by Windows' CNG.
+// SHA-256 and ECDSA P-256 signature checks for update archives, done by Windows' CNG (SHA-256
+// on the processor's SHA extensions where it has them).
 #pragma once
 
 #include <array>
@@ -12,7 +13,8 @@
 // any step has failed, Update returns false and Finish nullopt.
 struct Sha256 {
 public:
-    Sha256();
+    // `useCng` forces the system's implementation even where the SHA extensions are there.
+    explicit Sha256(bool useCng = false);
     bool Update(const void* data, size_t size);
     std::optional<std::array<uint8_t, 32>> Finish();
 
@@ -20,7 +22,13 @@ private:
     struct HashDeleter {
         void operator()(void* hash) const;
     };
-    std::unique_ptr<void, HashDeleter> hash_;
+    std::unique_ptr<void, HashDeleter> hash_;  // CNG's state, when CNG hashes
+    // Our own state, when the SHA extensions hash: a partial block waits in `block_`.
+    bool own_ = false;
+    uint32_t state_[8] = {};
+    uint8_t block_[64] = {};
+    size_t filled_ = 0;
+    uint64_t length_ = 0;
 };
 
 std::optional<std::array<uint8_t, 32>> Sha256Of(std::string_view bytes);
