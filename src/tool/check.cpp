@@ -135,7 +135,7 @@ std::wstring CheckLocalVersion(Report& report) {
         report(Mark::Warning, L"version.txt ausente: o launcher assume 0.0.0 e baixa o cliente no primeiro início");
         return g_localVersion;
     }
-    const std::wstring shown = Trim(DecodeForDisplay(ReadFileBytes(path)));
+    std::wstring shown = Trim(DecodeForDisplay(ReadFileBytes(path)));
     if (std::any_of(shown.begin(), shown.end(), IsInvisible))
         report(Mark::Warning, L"version.txt: " + Quoted(shown) + L" tem caracteres invisíveis: salve só a versão, sem BOM");
     else

@@ -28,7 +28,7 @@ Provider OpenEcdsaP256() {
 }
 
 // BCRYPT_ECCPRIVATE_BLOB: header, X, Y, d.
-constexpr ULONG kPrivateBlobSize = sizeof(BCRYPT_ECCKEY_BLOB) + 3 * 32;
+constexpr ULONG kPrivateBlobSize = sizeof(BCRYPT_ECCKEY_BLOB) + size_t{3} * 32;
 
 }  // namespace
 

@@ -6,6 +6,9 @@
 
 namespace {
 
+// A remote text's limit in the launcher, and as much of an error page as is worth reading.
+constexpr size_t kTextLimit = size_t{64} * 1024;
+
 std::vector<SeenRequest> g_seen;
 
 void Record(const std::wstring& url, HINTERNET request) {
@@ -64,7 +67,7 @@ std::wstring FailureReason(const std::vector<SeenRequest>& requests, const std::
     if (Refused(last))
         return L"o servidor respondeu uma página HTML" + named + L" em vez do arquivo: use o link direto do arquivo";
     const std::optional<uint64_t> length = ParseByteCount(last.length);
-    if (isText && length && *length > 64 * 1024)
+    if (isText && length && *length > kTextLimit)
         return L"resposta de " + last.length + L" bytes, mais que os 64 KiB de um texto: a URL aponta para o arquivo errado";
     return L"a transferência parou antes do fim (queda ou servidor sem enviar dados): confira o servidor e tente de novo";
 }
@@ -83,7 +86,7 @@ std::wstring ExplainFailure(const std::vector<SeenRequest>& requests, bool isTex
         {
             InternetHandle session = OpenSession();
             Response response = session ? OpenUrl(session.get(), requests.back().url, {15000, 15000, 15000}) : Response();
-            if (response) page = ReadAllResponse(response.get(), 64 * 1024);
+            if (response) page = ReadAllResponse(response.get(), kTextLimit);
         }
         g_requestObserver = observer;
     }
