@@ -20,7 +20,7 @@ static void StartWorker() {
     }
 }
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nShowCmd) {
     LoadLocalConfig();
     // One launcher per install folder: a second start shows the first one and leaves at once,
     // before it could touch a file the first one is working on.
@@ -32,9 +32,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
-    RegisterMainClass(instance);
-    g_hwndMain = CreateMainWindow(instance);
-    ShowWindow(g_hwndMain, showCommand);
+    RegisterMainClass(hInstance);
+    g_hwndMain = CreateMainWindow(hInstance);
+    ShowWindow(g_hwndMain, nShowCmd);
     UpdateWindow(g_hwndMain);
 
     StartWorker();

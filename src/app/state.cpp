@@ -40,7 +40,7 @@ void LoadLocalConfig() {
     std::wstring path = ModulePath();
     path.push_back(L'\0');  // PathRemoveFileSpecW edits in place and needs the terminator
     PathRemoveFileSpecW(&path[0]);
-    g_baseDir = path.c_str();
+    g_baseDir = path.substr(0, path.find(L'\0'));  // up to the terminator it wrote
     LoadConfigFiles();
 }
 

@@ -93,7 +93,7 @@ std::wstring ResolveTarget(HINTERNET session, const std::wstring& url, const Tim
     const std::wstring id = ExtractDriveFileId(url);
     if (id.empty()) return url;
 
-    const std::wstring direct = DirectLink(id);
+    std::wstring direct = DirectLink(id);
     std::string page;
     {
         Response look = OpenUrl(session, direct, timeouts);

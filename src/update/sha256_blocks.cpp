@@ -49,9 +49,9 @@ SHA_TARGET void Sha256Blocks(uint32_t state[8], const uint8_t* data, size_t bloc
     for (; blocks > 0; --blocks, data += 64) {
         const __m128i abefBefore = abef, cdghBefore = cdgh;
         __m128i w[4];  // the last sixteen schedule words, four to a register
-        for (int i = 0; i < 4; ++i)
+        for (size_t i = 0; i < 4; ++i)
             w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * i)), byteSwap);
-        for (int group = 0; group < 16; ++group) {
+        for (size_t group = 0; group < 16; ++group) {
             const __m128i words = w[group % 4];
             __m128i msg = _mm_add_epi32(words, _mm_load_si128(reinterpret_cast<const __m128i*>(&kRoundConstants[4 * group])));
             cdgh = _mm_sha256rnds2_epu32(cdgh, abef, msg);

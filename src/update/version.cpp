@@ -8,7 +8,7 @@
 namespace {
 // A version or a configuration is a few lines: a longer body is a wrong URL (the archive, say),
 // not something to hold in memory. A dead server gives Play back within half a minute.
-const FetchLimits kTextLimits = {64 * 1024, {15000, 15000, 15000}};
+const FetchLimits kTextLimits = {uint64_t{64} * 1024, {15000, 15000, 15000}};
 }  // namespace
 
 std::optional<std::string> FetchRemoteBytes(const std::wstring& url) {
