@@ -69,7 +69,7 @@ std::wstring TextOf(HWND hwnd) {
 // and lets the pass go on.
 TEST(RemoteConfig, StageWithoutRemoteTextKeepsTitlesAndGoesOn) {
     TempDir dir;
-    g_baseDir = dir.path;
+    g_baseDir = dir.path.wstring();
     auto label = [](const wchar_t* text) {
         return CreateWindowExW(0, L"STATIC", text, WS_POPUP, 0, 0, 200, 20, nullptr, nullptr, nullptr, nullptr);
     };

@@ -28,7 +28,7 @@ struct LocalFilesTest : testing::Test {
     TempDir dir;
     void SetUp() override {
         g_config = LauncherConfig();
-        g_baseDir = dir.path;
+        g_baseDir = dir.path.wstring();
     }
 };
 
@@ -45,7 +45,7 @@ TEST_F(LocalFilesTest, VersionFileForms) {
     };
     for (const auto& c : cases) {
         g_localVersion = L"0.0.0";
-        WriteBytes(dir / L"version.txt", c.bytes);
+        WriteBytes(dir.path / L"version.txt", c.bytes);
         LoadConfigFiles();
         EXPECT_EQ(g_localVersion, c.version) << testing::PrintToString(c.bytes);
     }
@@ -54,17 +54,12 @@ TEST_F(LocalFilesTest, VersionFileForms) {
 // Values as the profile API returns them: cut at 2047, an empty value is not the default,
 // enclosing quotes go, MinLauncherBuild is not read.
 TEST_F(LocalFilesTest, IniValuesAreTakenAsTheProfileApiReturnsThem) {
-    WriteBytes(dir / L"launcher_config.ini",
+    WriteBytes(dir.path / L"launcher_config.ini",
                "[Other]\r\nServerName=Wrong\r\n[Launcher]\r\nServerName=" + std::string(3000, 'N') +
                    "\r\nConfigURL=\r\nVersionURL = \"http://h/v\" \r\nUpdateURL=u\r\nClientExe=game\\c.exe\r\n"
                    "MinLauncherBuild=99\r\n");
     LoadConfigFiles();
     EXPECT_EQ(Fields(g_config), std::wstring(2047, L'N') + L"||http://h/v|u|game\\c.exe|" + kDefaultSiteURL + L"|0");
-}
-
-TEST(LocalConfig, BaseDirIsTheExecutablesFolder) {
-    LoadLocalConfig();
-    EXPECT_EQ(g_baseDir, ExeFolder());
 }
 
 // Signed arithmetic, truncating toward zero, on screens smaller than the window.
