@@ -1,22 +1,12 @@
 // Looks at the launcher's window from outside, as a player would, and reports in JSON lines.
-//
 //   probe.exe <command> [args] [<command> [args] ...]
-//
-//   wait-window MS           until the launcher window exists
-//   wait-status MS TEXT      until the status line reads TEXT (a final * matches any ending)
-//   wait-enabled MS          until Play is enabled
-//   wait-focus MS            until Play has the keyboard focus
-//   dump                     caption, title, version, status, play_enabled, play_focused, play_text,
-//                            progress, style, x, y, width, height
-//   click                    presses Play (posted, so a message box does not block the probe)
-//   command NOTIFY           posts WM_COMMAND for Play with the given notification code
-//   msgbox MS [ok|yes|no]    waits for a message box of the launcher, reports caption, text, icon and
-//                            owner, then presses the named button if one is given
-//   no-msgbox MS             fails if a message box of the launcher shows up within MS
-//   close                    asks the window to close
-//   wait-gone MS             until the launcher window no longer exists
-//   sleep MS
-//
+// Waits, each failing after MS milliseconds: wait-window MS, wait-gone MS, wait-enabled MS (Play),
+// wait-focus MS (Play has the keyboard focus), wait-status MS TEXT (a final * matches any ending),
+// msgbox MS [ok|yes|no] (a message box of the launcher: reports caption, text, icon and owner, then
+// presses the named button), no-msgbox MS (fails if a box shows up meanwhile).
+// Actions: dump (caption, title, version, status, play_enabled, play_focused, play_text, progress,
+// style, x, y, width, height), click (posted, so a box does not block the probe), command NOTIFY
+// (WM_COMMAND from Play with that notification code), close, sleep MS.
 // Exits 1 after an {"error": ...} line as soon as a wait runs out.
 #include <windows.h>
 
@@ -147,22 +137,24 @@ int wmain(int argc, wchar_t** argv) {
                 Fail(there ? L"window did not appear" : L"window still there");
             continue;
         }
-        HWND w = Need(), play = GetDlgItem(w, 101), status = GetDlgItem(w, 103), box = nullptr;
+        // Controls are looked up at each look: the window may be found before it has made them.
+        HWND w = Need(), box = nullptr;
+        auto play = [w] { return GetDlgItem(w, 101); };
+        auto status = [w] { return Text(GetDlgItem(w, 103)); };
         if (cmd == L"wait-status") {
             std::wstring want = arg();
             const size_t prefix = !want.empty() && want.back() == L'*' ? (want.pop_back(), want.size()) : -1;
-            if (!WaitFor(n, [&] { return Text(status).compare(0, prefix, want) == 0; }))
-                Fail(L"status stayed " + Text(status));
+            if (!WaitFor(n, [&] { return status().compare(0, prefix, want) == 0; })) Fail(L"status stayed " + status());
         } else if (cmd == L"wait-enabled") {
-            if (!WaitFor(n, [&] { return IsWindowEnabled(play) != FALSE; })) Fail(L"Play stayed disabled");
+            if (!WaitFor(n, [&] { return IsWindowEnabled(play()) != FALSE; })) Fail(L"Play stayed disabled");
         } else if (cmd == L"wait-focus") {
             if (!WaitFor(n, [&] { return PlayFocused(w); })) Fail(L"Play did not get the focus");
         } else if (cmd == L"dump") {
             Dump(w);
         } else if (cmd == L"click") {
-            PostMessageW(play, BM_CLICK, 0, 0);
+            PostMessageW(play(), BM_CLICK, 0, 0);
         } else if (cmd == L"command") {
-            PostMessageW(w, WM_COMMAND, MAKEWPARAM(101, n), LPARAM(play));
+            PostMessageW(w, WM_COMMAND, MAKEWPARAM(101, n), LPARAM(play()));
         } else if (cmd == L"close") {
             PostMessageW(w, WM_CLOSE, 0, 0);
         } else if (cmd == L"no-msgbox") {

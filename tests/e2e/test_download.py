@@ -8,36 +8,36 @@ from conftest import OLD, PATTERN, body
 TYPE_255 = "text/html; x=" + "a" * 242  # the longest Content-Type that is read at all
 UNCHECKED = ...
 
-ROWS = [  # reply, result, destination afterwards (None: deleted), last progress call (None: no call)
-    (body(b"version 1.4.2", content_type="text/plain"), True, b"version 1.4.2", [13, 13]),
-    (b"", False, b"", [0, 0]),
-    (body(b"abc", content_type=None), True, b"abc", [3, 3]),
-    (body(b"x", content_type="application/text/html+x"), False, OLD, None),
-    (body(b"plain words", content_type="TEXT/HTML"), True, b"plain words", [11, 11]),
-    (body(b"ok", content_type=TYPE_255), False, OLD, None),
-    (body(b"ok", content_type=TYPE_255 + "a"), True, b"ok", [2, 2]),
+ROWS = [  # name, reply, result, destination afterwards (None: deleted), last progress call (None: no call)
+    ("text", body(b"version 1.4.2", content_type="text/plain"), True, b"version 1.4.2", [13, 13]),
+    ("empty", b"", False, b"", [0, 0]),
+    ("no type", body(b"abc", content_type=None), True, b"abc", [3, 3]),
+    ("html type", body(b"x", content_type="application/text/html+x"), False, OLD, None),
+    ("type case", body(b"plain words", content_type="TEXT/HTML"), True, b"plain words", [11, 11]),
+    ("255-unit type", body(b"ok", content_type=TYPE_255), False, OLD, None),
+    ("256-unit type", body(b"ok", content_type=TYPE_255 + "a"), True, b"ok", [2, 2]),
     # The head test: three markers, case-sensitive, within the first 14 bytes, before any NUL.
-    (b"<html><body>", False, None, [12, 12]),
-    (b"<HTML>", False, None, [6, 6]),
-    (b"123456789<!DOC and more", False, None, [23, 23]),
-    (b"0123456789<html>", True, b"0123456789<html>", [16, 16]),
-    (b"a\0<html>", True, b"a\0<html>", [8, 8]),
-    (b"<!doctype html>", True, b"<!doctype html>", [15, 15]),
+    ("<html>", b"<html><body>", False, None, [12, 12]),
+    ("<HTML>", b"<HTML>", False, None, [6, 6]),
+    ("<!DOC at 9", b"123456789<!DOC and more", False, None, [23, 23]),
+    ("<html> at 10", b"0123456789<html>", True, b"0123456789<html>", [16, 16]),
+    ("after NUL", b"a\0<html>", True, b"a\0<html>", [8, 8]),
+    ("<!doctype", b"<!doctype html>", True, b"<!doctype html>", [15, 15]),
     # Short of the stated length, or ended by a failed read: incomplete, whatever was saved.
-    (body(b"abc", length=10), False, b"abc", [3, 10]),
-    (body(300000, drop_after=100000), False, PATTERN[:100000], [100000, 300000]),
-    (body(300000, chunked=True, drop_after=100000, reset=True), False, UNCHECKED, UNCHECKED),
-    # No stated length: the body is complete when it ends cleanly.
-    (body(200000, chunked=True, piece=30000), True, PATTERN[:200000], [200000, 0]),
-    (body(b"abcdef", length=3), True, b"abcdef", [6, 3]),  # WinINet keeps what follows the stated length
+    ("short", body(b"abc", length=10), False, b"abc", [3, 10]),
+    ("dropped", body(300000, drop_after=100000), False, PATTERN[:100000], [100000, 300000]),
+    ("reset", body(300000, chunked=True, drop_after=100000, reset=True), False, UNCHECKED, UNCHECKED),
+    # Longer than stated (WinINet may keep the rest or not), or no length stated and a clean end: complete.
+    ("long", body(b"abcdef", length=3), True, UNCHECKED, UNCHECKED),
+    ("chunked", body(200000, chunked=True, piece=30000), True, PATTERN[:200000], [200000, 0]),
     # Error statuses are refused from 400 up, whatever the content type; redirects are followed.
-    (("bad", 400), False, OLD, None),
-    (("odd but fine", 299), True, b"odd but fine", [12, 12]),
-    (lambda request: redirect("/target"), True, b"moved here", [10, 10]),
+    ("400", ("bad", 400), False, OLD, None),
+    ("299", ("odd but fine", 299), True, b"odd but fine", [12, 12]),
+    ("302", lambda request: redirect("/target"), True, b"moved here", [10, 10]),
 ]
 
 
-@pytest.mark.parametrize("reply, ok, left, last", ROWS)
+@pytest.mark.parametrize("reply, ok, left, last", [pytest.param(*row[1:], id=row[0]) for row in ROWS])
 def test_response(fetch, serve, httpserver, reply, ok, left, last):
     serve({"/file": reply, "/target": "moved here"})
     got_ok, calls, data = fetch(httpserver.url_for("/file"))

@@ -26,26 +26,28 @@ def html(text):
 
 NO_FORM = html("<html><body>Quota exceeded</body></html>")
 
-ROWS = [  # link, replies, result, requests
-    (SHARE, {DIRECT: ARCHIVE}, True, [DIRECT, DIRECT]),
-    ("docs.google.com/uc?export=download&id=" + ID, {DIRECT: ARCHIVE}, True, [DIRECT, DIRECT]),
-    (SHARE, {DIRECT: html(WARNING), FORM: ARCHIVE}, True, [DIRECT, FORM]),
-    (SHARE, {DIRECT: NO_FORM, USER: ARCHIVE}, True, [DIRECT, USER]),
+ROWS = [  # name, link, replies, result, requests
+    ("direct answers the file", SHARE, {DIRECT: ARCHIVE}, True, [DIRECT, DIRECT]),
+    ("docs host, id=", "docs.google.com/uc?export=download&id=" + ID, {DIRECT: ARCHIVE}, True, [DIRECT, DIRECT]),
+    ("form with uuid", SHARE, {DIRECT: html(WARNING), FORM: ARCHIVE}, True, [DIRECT, FORM]),
+    ("page without form", SHARE, {DIRECT: NO_FORM, USER: ARCHIVE}, True, [DIRECT, USER]),
     # The main answer is refused: one more try, with the account.
-    (SHARE, {DIRECT: NO_FORM, USER: NO_FORM, ACCOUNT: ARCHIVE}, True, [DIRECT, USER, ACCOUNT]),
-    (SHARE, {DIRECT: NO_FORM, USER: NO_FORM, ACCOUNT: NO_FORM}, False, [DIRECT, USER, ACCOUNT]),
-    (SHARE, {DIRECT: ("gone", 404), ACCOUNT: ARCHIVE}, True, [DIRECT, DIRECT, ACCOUNT]),
+    ("retry", SHARE, {DIRECT: NO_FORM, USER: NO_FORM, ACCOUNT: ARCHIVE}, True, [DIRECT, USER, ACCOUNT]),
+    ("retry refused", SHARE, {DIRECT: NO_FORM, USER: NO_FORM, ACCOUNT: NO_FORM}, False, [DIRECT, USER, ACCOUNT]),
+    ("error status, retry", SHARE, {DIRECT: ("gone", 404), ACCOUNT: ARCHIVE}, True, [DIRECT, DIRECT, ACCOUNT]),
     # An empty form action leads to the link itself; without an id, the retry has an empty one.
-    (SHARE, {DIRECT: html('<form action=""><input name="uuid" value="u-7">'), SHARE: ARCHIVE}, True, [DIRECT, SHARE]),
-    (NO_ID, {NO_ID: NO_FORM, NO_ID_ACCOUNT: ARCHIVE}, True, [NO_ID, NO_ID_ACCOUNT]),
+    ("empty action", SHARE, {DIRECT: html('<form action=""><input name="uuid" value="u-7">'), SHARE: ARCHIVE}, True,
+     [DIRECT, SHARE]),
+    ("no id", NO_ID, {NO_ID: NO_FORM, NO_ID_ACCOUNT: ARCHIVE}, True, [NO_ID, NO_ID_ACCOUNT]),
     # Only the first MiB of a confirmation page is read.
-    (SHARE, {DIRECT: html(WARNING + FILLER * 3), FORM: ARCHIVE}, True, [DIRECT, FORM]),
-    (SHARE, {DIRECT: html(FILLER + '<form action="https://%s">' % LATE + FILLER * 7), LATE: ARCHIVE, USER: ARCHIVE},
-     True, [DIRECT, USER]),
+    ("form in the first MiB", SHARE, {DIRECT: html(WARNING + FILLER * 3), FORM: ARCHIVE}, True, [DIRECT, FORM]),
+    ("form past the first MiB", SHARE,
+     {DIRECT: html(FILLER + '<form action="https://%s">' % LATE + FILLER * 7), LATE: ARCHIVE, USER: ARCHIVE}, True,
+     [DIRECT, USER]),
 ]
 
 
-@pytest.mark.parametrize("link, replies, ok, requests", ROWS)
+@pytest.mark.parametrize("link, replies, ok, requests", [pytest.param(*row[1:], id=row[0]) for row in ROWS])
 def test_drive_link(fetch, serve, httpserver, google, link, replies, ok, requests):
     serve(replies)
     got_ok, _, data = fetch("https://" + link, env=google)

@@ -72,8 +72,10 @@ ROWS = [  # files over INSTALL, replies, ending, window fields, files afterwards
                  {"version.txt": NEW.encode(), "version.txt.new": False, "_tmp_version_check.txt": False,
                   "update_temp.zip": False, "bin/velmoraclient.exe": True, "bin/data/readme.txt": True},
                  ["tar.exe"], ["/v.txt", "/u.zip"], current_at_next_start, id="E9"),
-    pytest.param({}, {"/u.zip": ("gone", 404)}, E5, {}, dict(KEPT, **{"update_temp.zip": False}), [],
-                 ["/v.txt", "/u.zip"], None, id="E5"),
+    # The remote configuration is out of reach: the local one stands.
+    pytest.param({"launcher_config.ini": INSTALL["launcher_config.ini"] + "ConfigURL={url}/cfg.txt\r\n"},
+                 {"/cfg.txt": ("gone", 404), "/u.zip": ("gone", 404)}, E5, {}, dict(KEPT, **{"update_temp.zip": False}),
+                 [], ["/cfg.txt", "/v.txt", "/u.zip"], None, id="E5"),
     pytest.param({}, {"/u.zip": b"z" * 999}, E6, {}, dict(KEPT, **{"update_temp.zip": False}), [],
                  ["/v.txt", "/u.zip"], None, id="E6"),
     pytest.param({}, {"/u.zip": b"z" * 1000}, E7, {"progress": 100}, dict(KEPT, **{"update_temp.zip": True}),
@@ -98,7 +100,8 @@ def test_update_pass(install, serve, httpserver, google, files, replies, ending,
     announced, done = inst.probe("wait-window", 20000, "wait-status", 30000, "Nova versão: %s -> %s" % (OLD, NEW),
                                  "dump", "wait-status", 30000, ending, "wait-focus", 5000, "dump", "close")
     assert (announced["play_enabled"], announced["progress"]) == (False, 0)
-    want = dict({"version": "Versão: " + OLD, "play_enabled": True, "play_focused": True}, **fields)
+    want = dict({"caption": "Velmora - Launcher", "version": "Versão: " + OLD, "play_enabled": True,
+                 "play_focused": True}, **fields)
     assert {key: done[key] for key in want} == want
     assert inst.proc.wait(20) == 0
     assert {rel: on_disk(inst.dir / rel, want) for rel, want in disk.items()} == disk
@@ -125,7 +128,8 @@ def browser(wine_env, tmp_path_factory):
     folder = tmp_path_factory.mktemp("browser")
     (folder / "velmora-test-browser").write_text('#!/bin/sh\nprintf "%s\\n" "$@" >> "$0.log"\n')
     (folder / "velmora-test-browser").chmod(0o755)
-    wine(wine_env, "reg", "add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/d", "velmora-test-browser", "/f")
+    wine(wine_env, "reg", "add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/d", "velmora-test-browser",
+         "/f")
     return dict(wine_env, PATH="%s:%s" % (folder, os.environ["PATH"])), folder / "velmora-test-browser.log"
 
 
@@ -154,5 +158,5 @@ def test_progress_then_closing_mid_download(install, serve):
     state, = inst.probe("wait-window", 20000, "wait-status", 30000, "Baixando... *", "command", 0,
                         "no-msgbox", 1500, "dump", "close", "wait-gone", 10000)
     assert re.fullmatch(r"Baixando\.\.\. \d+\.\d / 4\.0 MB", state["status"]), state
-    assert 0 <= state["progress"] < 100 and not state["play_enabled"]
+    assert 0 < state["progress"] < 100 and not state["play_enabled"]
     assert inst.proc.wait(20) == 0

@@ -8,15 +8,13 @@
 namespace {
 
 TEST(Extract, PsEscapeDoublesEverySingleQuoteKind) {
-    struct Case {
-        std::wstring in, out;
-    } cases[] = {
+    const std::pair<std::wstring, std::wstring> cases[] = {
         {L"O'Brien ''", L"O''Brien ''''"},
         {L"\u2018a\u2019b\u201ac\u201b", L"\u2018\u2018a\u2019\u2019b\u201a\u201ac\u201b\u201b"},
         // Neighbours of the range, double quotes, $ and backtick stay as they are.
         {L"\u2017\u201c\u201d\"$x`(y)", L"\u2017\u201c\u201d\"$x`(y)"},
     };
-    for (const auto& c : cases) EXPECT_EQ(PsEscape(c.in), c.out) << testing::PrintToString(c.in);
+    for (const auto& [in, out] : cases) EXPECT_EQ(PsEscape(in), out) << testing::PrintToString(in);
 }
 
 bool ProcessRunning(const std::wstring& exeName) {
@@ -40,21 +38,15 @@ TEST(RunHidden, ExitCodesStartFailuresAndTheBound) {
     fs::create_directories(dir.path / L"my tools");
     fs::copy_file(standin, dir.path / L"my tools" / name);
     const std::wstring tool = L"\"" + (dir.path / L"my tools" / name).wstring() + L"\"";
-    struct Case {
-        std::wstring commandLine;
-        int result;
-    } cases[] = {
-        {tool + L" exit 0", 0},
-        {tool + L" exit 3", 3},
-        {tool + L" exit 0xFFFFFFFF", -1},
-        {L"velmora_no_such_tool.exe -xf x", -1},
-        {tool + L" hang", kToolTimedOut},
+    const std::pair<std::wstring, int> cases[] = {
+        {tool + L" exit 0", 0}, {tool + L" exit 3", 3}, {tool + L" exit 0xFFFFFFFF", -1},
+        {L"velmora_no_such_tool.exe -xf x", -1}, {tool + L" hang", kToolTimedOut},
     };
-    for (const auto& c : cases) {
+    for (const auto& [commandLine, result] : cases) {
         const DWORD start = GetTickCount();
-        EXPECT_EQ(RunHidden(c.commandLine, 2000), c.result) << testing::PrintToString(c.commandLine);
+        EXPECT_EQ(RunHidden(commandLine, 2000), result) << testing::PrintToString(commandLine);
         const DWORD elapsed = GetTickCount() - start;
-        EXPECT_TRUE(c.result != kToolTimedOut || (elapsed >= 1950 && elapsed < 10000)) << elapsed;
+        EXPECT_TRUE(result != kToolTimedOut || (elapsed >= 1950 && elapsed < 10000)) << elapsed;
     }
     EXPECT_FALSE(ProcessRunning(name));
 }

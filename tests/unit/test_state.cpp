@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "app/state.h"
 #include "app/window.h"
 #include "test_support.h"
@@ -7,17 +9,13 @@
 namespace {
 
 TEST(Text, TrimRemovesOnlyUnitsUpToSpaceAtTheEnds) {
-    struct Case {
-        std::wstring in, out;
-    } cases[] = {
-        {L"", L""},
-        {L" \t\r\n ", L""},
-        {std::wstring(L"\0\x01" L"1.4.2\x1f\x20", 7), L"1.4.2"},
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"", L""}, {L" \t\r\n ", L""}, {std::wstring(L"\0\x01" L"1.4.2\x1f\x20", 7), L"1.4.2"},
         {L"  two words\r\nb\r\n", L"two words\r\nb"},
         // Units above U+0020 stay, the sign-extended high bytes included.
         {L"\u00a0\ufeffx\uff80\uffff", L"\u00a0\ufeffx\uff80\uffff"},
     };
-    for (const auto& c : cases) EXPECT_EQ(Trim(c.in), c.out) << testing::PrintToString(c.in);
+    for (const auto& [in, out] : cases) EXPECT_EQ(Trim(in), out) << testing::PrintToString(in);
 }
 
 TEST(Text, WidenSignExtendsEachByte) {
@@ -34,20 +32,16 @@ struct LocalFilesTest : testing::Test {
 
 // The whole file, every byte widened, then trimmed; a blank result keeps 0.0.0.
 TEST_F(LocalFilesTest, VersionFileForms) {
-    struct Case {
-        std::string bytes;
-        std::wstring version;
-    } cases[] = {
-        {"  \r\n\t ", L"0.0.0"},
-        {"1.0\r\nbeta\r\n", L"1.0\r\nbeta"},
+    const std::pair<std::string, std::wstring> cases[] = {
+        {"  \r\n\t ", L"0.0.0"}, {"1.0\r\nbeta\r\n", L"1.0\r\nbeta"},
         {std::string("1\0" "2\r\n", 5), std::wstring(L"1\0" L"2", 3)},
         {"\xef\xbb\xbf" "2.0", L"\uffef\uffbb\uffbf" L"2.0"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [bytes, version] : cases) {
         g_localVersion = L"0.0.0";
-        WriteBytes(dir.path / L"version.txt", c.bytes);
+        WriteBytes(dir.path / L"version.txt", bytes);
         LoadConfigFiles();
-        EXPECT_EQ(g_localVersion, c.version) << testing::PrintToString(c.bytes);
+        EXPECT_EQ(g_localVersion, version) << testing::PrintToString(bytes);
     }
 }
 
@@ -64,15 +58,8 @@ TEST_F(LocalFilesTest, IniValuesAreTakenAsTheProfileApiReturnsThem) {
 
 // Signed arithmetic, truncating toward zero, on screens smaller than the window.
 TEST(Window, CentringOnSmallScreens) {
-    struct {
-        int w, h;
-        LONG x, y;
-    } cases[] = {{489, 300, -5, 0}, {0, 0, -250, -150}};
-    for (const auto& c : cases) {
-        const POINT p = CentredOrigin(c.w, c.h);
-        EXPECT_EQ(p.x, c.x) << c.w;
-        EXPECT_EQ(p.y, c.y) << c.h;
-    }
+    for (auto [w, h, x, y] : {std::array<LONG, 4>{489, 300, -5, 0}, {0, 0, -250, -150}})
+        EXPECT_EQ(std::make_pair(CentredOrigin(w, h).x, CentredOrigin(w, h).y), std::make_pair(x, y)) << w;
 }
 
 }  // namespace

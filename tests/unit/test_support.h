@@ -20,7 +20,9 @@ struct TempDir {
     ~TempDir() { fs::remove_all(path); }
 };
 
-inline void WriteBytes(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+inline void WriteBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
 
 inline std::string ReadBytes(const fs::path& path) {
     std::ostringstream bytes;
