@@ -5,7 +5,7 @@ import re
 
 import pytest
 
-from conftest import FOLDER, STANDIN, body, seen, wait_until, wine, winpath
+from conftest import STANDIN, body, seen, wait_until, wine, winpath
 
 E1 = "Launcher desatualizado! Acesse o site."
 E2 = "Configure as URLs no launcher_config.ini"
