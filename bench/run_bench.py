@@ -4,6 +4,7 @@
 Run through scripts/bench, which builds download_bench.exe and sets up Wine first.
 """
 
+import argparse
 import os
 import re
 import statistics
@@ -11,15 +12,18 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "net"))
-from run_net_tests import FixtureServer, direct_env, wine_program_args  # noqa: E402
+from pytest_httpserver import HTTPServer
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from conftest import body  # noqa: E402
 
 LINE = re.compile(r"^(downloadfile|bare) round=(\d+) ok=(\d) bytes=(\d+) seconds=([\d.]+) calls=(\d+) "
                   r"busiest_second=(\d+) peak=(\d+)")
 
 
 def main():
-    ap = wine_program_args()
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--exe", required=True)
     ap.add_argument("--work", required=True)
     ap.add_argument("--size-mb", type=int, default=256)
     ap.add_argument("--rounds", type=int, default=7)
@@ -28,17 +32,20 @@ def main():
     size = args.size_mb * 1024 * 1024
     os.makedirs(args.work, exist_ok=True)
     out = os.path.join(os.path.abspath(args.work), "bench_download.bin")
-    with FixtureServer({"/big": {"size": size}, "/warm": {"size": 1 << 20}}, lifetime=3600) as server:
-        run = subprocess.run([args.wine_run, args.exe, server.url + "/big", server.url + "/warm",
+    env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
+    with HTTPServer(host="127.0.0.1") as server:
+        server.expect_request("/big").respond_with_handler(body(size, piece=1 << 20))
+        server.expect_request("/warm").respond_with_handler(body(1 << 20))
+        run = subprocess.run(["wine", args.exe, server.url_for("/big"), server.url_for("/warm"),
                               "Z:" + out.replace("/", "\\"), str(args.rounds)],  # Z: is the Unix root
-                             env=direct_env(), capture_output=True, text=True, timeout=3000,
+                             env=dict(env, WINEDEBUG="-all"), capture_output=True, text=True, timeout=3000,
                              stdin=subprocess.DEVNULL)
         if run.returncode != 0:
             sys.exit(run.stdout + run.stderr)
         curl = []
         for _ in range(args.rounds):
             start = time.perf_counter()
-            subprocess.run(["curl", "-s", "--noproxy", "*", "-o", out, server.url + "/big"], check=True)
+            subprocess.run(["curl", "-s", "--noproxy", "*", "-o", out, server.url_for("/big")], check=True)
             curl.append(time.perf_counter() - start)
             if os.path.getsize(out) != size:
                 sys.exit("curl got a short file")

@@ -14,10 +14,11 @@ import sys
 import zipfile
 from pathlib import Path
 
+from pytest_httpserver import HTTPServer
+
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
-from fixture_server import FixtureServer  # noqa: E402
-from harness import Install, Tools, screenshot  # noqa: E402
+from conftest import STANDIN, Install, body  # noqa: E402
 
 
 def sample_zip(client):
@@ -29,50 +30,54 @@ def sample_zip(client):
     return buf.getvalue()
 
 
+def screenshot(record, path):
+    """Saves the launcher window's area of the X screen as a PNG."""
+    geometry = "%dx%d+%d+%d" % (record["width"], record["height"], record["x"], record["y"])
+    subprocess.run(["import", "-window", "root", "-crop", geometry, "+repage", str(path)], check=True, timeout=30)
+    return path
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True)
     ap.add_argument("--headless", action="store_true")
     args = ap.parse_args()
-    build = Path(args.build)
-    tools = Tools(build / "VelmoraLauncher.exe", build / "tests/probe.exe", build / "tests/standin.exe",
-                  build / "demo")
-    archive = sample_zip(tools.standin)
-    scripts = {"/version.txt": {"body": "1.0.1\r\n"},
-               # Paced so the progress can be watched: about 1 MB/s.
-               "/velmora-1.0.1.zip": {"body_hex": archive.hex(), "chunk_size": 65536, "chunk_delay_ms": 60}}
-    with FixtureServer(scripts, lifetime=3600) as server:
-        print("Sample server:", server.url)
-        inst = Install(tools, tools.work / "install", {
-            "launcher_config.ini": "[Launcher]\r\nServerName=Velmora\r\nVersionURL=%s/version.txt\r\n"
-                                   "UpdateURL=%s/velmora-1.0.1.zip\r\n" % (server.url, server.url),
-            "version.txt": "1.0.0\r\n"})
-        system = Path(os.environ["WINEPREFIX"]) / "drive_c" / "windows" / "system32"
-        shutil.copy(tools.standin, system / "tar.exe")
-        (system / "tar.exe.action").write_text("unzip")
+    build = Path(args.build).resolve()
+    with HTTPServer(host="127.0.0.1") as server:
+        server.expect_request("/version.txt").respond_with_data("1.0.1\r\n")
+        # Paced so the progress can be watched: about 1 MB/s.
+        server.expect_request("/velmora-1.0.1.zip").respond_with_handler(
+            body(sample_zip(build / "tests/standin.exe"), pause=0.06))
+        print("Sample server:", server.url_for("/"))
+        shutil.rmtree(build / "demo", ignore_errors=True)
+        env = dict(os.environ, WINEDEBUG="-all", no_proxy="127.0.0.1")
+        inst = Install(build, env, build / "demo/install", {
+            "launcher_config.ini": "[Launcher]\r\nServerName=Velmora\r\nVersionURL={url}/version.txt\r\n"
+                                   "UpdateURL={url}/velmora-1.0.1.zip\r\n",
+            "version.txt": "1.0.0\r\n", "tar.exe.action": "unzip"}, server.url_for("").rstrip("/"))
+        # The launcher runs tar.exe from the system folder, where Wine has none.
+        shutil.copy(build / "tests/standin.exe", Path(os.environ["WINEPREFIX"]) / "drive_c/windows/system32/tar.exe")
         print("Install folder:", inst.dir)
         inst.start()
         if not args.headless:
             print("The launcher is open; close it (or press JOGAR) to end the demo.")
-            inst.wait_exit(None)
+            inst.proc.wait()
             return 0
-        ok, rec = inst.probe("wait-window", 20000, "wait-status", 30000, "Nova versão: 1.0.0 -> 1.0.1",
-                             "wait-status", 30000, "Baixando... *", "sleep", 1500, "dump")
-        if not ok:
-            print("demo failed:", rec)
+        try:
+            rec = inst.probe("wait-window", 20000, "wait-status", 30000, "Nova versão: 1.0.0 -> 1.0.1",
+                             "wait-status", 30000, "Baixando... *", "sleep", 1500, "dump")[-1]
+            print("  ", rec["status"], "(%d%%)" % rec["progress"])
+            print("Screenshot:", screenshot(rec, build / "demo-progress.png"))
+            rec = inst.probe("wait-status", 60000, "Atualização concluída!", "dump")[-1]
+        except AssertionError as failure:
+            print("demo failed:", failure)
             return 1
-        print("  ", rec[-1]["status"], "(%d%%)" % rec[-1]["progress"])
-        print("Screenshot:", screenshot(rec[-1], build / "demo-progress.png"))
-        ok, rec = inst.probe("wait-status", 60000, "Atualização concluída!", "dump")
-        if not ok:
-            print("demo failed:", rec)
-            return 1
-        print("  ", rec[-1]["status"], "|", rec[-1]["version"])
-        print("Screenshot:", screenshot(rec[-1], build / "demo-done.png"))
+        print("  ", rec["status"], "|", rec["version"])
+        print("Screenshot:", screenshot(rec, build / "demo-done.png"))
         print("version.txt now holds:", (inst.dir / "version.txt").read_bytes().decode())
         print("bin:", ", ".join(sorted(str(p.relative_to(inst.dir / "bin")) for p in (inst.dir / "bin").rglob("*"))))
         inst.probe("close")
-        inst.wait_exit(20)
+        inst.proc.wait(20)
         return 0
 
 

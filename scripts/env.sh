@@ -5,7 +5,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
 
 PACKAGES="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake make wine wine64 xvfb x11-apps \
-imagemagick python3 googletest openssl curl fonts-wine libgnutls30"
+imagemagick googletest curl fonts-wine libgnutls30 \
+python3 python3-pytest python3-pytest-httpserver python3-werkzeug python3-trustme python3-pefile"
 
 ensure_packages() {
     local missing=""

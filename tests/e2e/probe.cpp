@@ -1,81 +1,69 @@
 // Looks at the launcher's window from outside, as a player would, and reports in JSON lines.
-//
 //   probe.exe <command> [args] [<command> [args] ...]
-//
-//   wait-window MS          until the launcher window exists
-//   wait-status MS TEXT     until the status line reads TEXT (a final * matches any ending)
-//   wait-enabled MS         until Play is enabled
-//   wait-focus MS           until Play has the keyboard focus (it gets it right after being enabled)
-//   dump                    {"caption","title","version","status","play_enabled","play_focused",
-//                            "progress","style","x","y","width","height"}
-//   click                   presses Play (posted, so a message box does not block the probe)
-//   command NOTIFY          posts WM_COMMAND for Play with the given notification code
-//   msgbox MS [ok]          waits for a message box of the launcher, reports caption, text and icon,
-//                           and presses its first button when "ok" is given
-//   no-msgbox MS            fails if a message box of the launcher shows up within MS
-//   close                   asks the window to close
-//   wait-gone MS            until the launcher window no longer exists
-//   sleep MS
-//
-// Exits 1 (after an {"error": ...} line) as soon as a wait runs out.
+// Waits, each failing after MS milliseconds: wait-window MS, wait-gone MS, wait-enabled MS (Play),
+// wait-focus MS (Play has the keyboard focus), wait-status MS TEXT (a final * matches any ending),
+// msgbox MS [ok|yes|no] (a message box of the launcher: reports caption, text, icon and owner, then
+// presses the named button), no-msgbox MS (fails if a box shows up meanwhile).
+// Actions: dump (caption, title, version, status, play_enabled, play_focused, play_text, progress,
+// style, x, y, width, height), click (posted, so a box does not block the probe), command NOTIFY
+// (WM_COMMAND from Play with that notification code), close, sleep MS.
+// Exits 1 after an {"error": ...} line as soon as a wait runs out.
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
-#include <utility>
 
 static void Out(const std::wstring& line) {
-    std::wstring s = line + L"\n";
-    int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string u(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &u[0], n, nullptr, nullptr);
+    const std::wstring s = line + L"\n";
+    std::string u(WideCharToMultiByte(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0, nullptr, nullptr), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, s.data(), int(s.size()), &u[0], int(u.size()), nullptr, nullptr);
     DWORD put;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), u.data(), static_cast<DWORD>(u.size()), &put, nullptr);
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), u.data(), DWORD(u.size()), &put, nullptr);
 }
 
 static std::wstring Json(const std::wstring& s) {
     std::wstring out = L"\"";
     for (wchar_t c : s) {
-        if (c == L'"' || c == L'\\') {
-            out += L'\\';
-            out += c;
-        } else if (c < 0x20) {
-            wchar_t buf[8];
-            swprintf(buf, 8, L"\\u%04x", static_cast<unsigned>(c));
-            out += buf;
-        } else {
-            out += c;
-        }
+        wchar_t esc[8];
+        swprintf(esc, 8, L"\\u%04x", unsigned(c));
+        out += c == L'"' || c == L'\\' ? std::wstring{L'\\', c} : c < 0x20 ? esc : std::wstring(1, c);
     }
     return out + L"\"";
 }
 
+static std::wstring Bool(bool b) { return b ? L"true" : L"false"; }
+
 static std::wstring Text(HWND h) {
     wchar_t buf[4096] = {};
     DWORD_PTR got = 0;
-    SendMessageTimeoutW(h, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 5000, &got);
+    SendMessageTimeoutW(h, WM_GETTEXT, 4096, LPARAM(buf), SMTO_ABORTIFHUNG, 5000, &got);
     return std::wstring(buf, got);
+}
+
+[[noreturn]] static void Fail(const std::wstring& what) {
+    Out(L"{\"error\": " + Json(what) + L"}");
+    ExitProcess(1);
+}
+
+// True once `pred` holds, false when it still does not after `ms` milliseconds.
+template <class Pred>
+static bool WaitFor(DWORD ms, Pred pred) {
+    for (const DWORD start = GetTickCount(); !pred(); Sleep(50))
+        if (GetTickCount() - start > ms) return pred();
+    return true;
 }
 
 static HWND Launcher() { return FindWindowW(L"VelmoraLauncher", nullptr); }
 
-template <class Pred>
-static bool WaitFor(int ms, Pred pred) {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < static_cast<DWORD>(ms); Sleep(50))
-        if (pred()) return true;
-    return pred();
-}
-
-static void Fail(const std::wstring& what) {
-    Out(L"{\"error\": " + Json(what) + L"}");
-    ExitProcess(1);
+static HWND Need() {
+    if (HWND w = Launcher()) return w;
+    Fail(L"no launcher window");
 }
 
 // The visible message box of the launcher's process, if any.
 static HWND MsgBoxOf(HWND launcher) {
     DWORD pid = 0, owner = 0;
     GetWindowThreadProcessId(launcher, &pid);
-    for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, L"#32770", nullptr)) != nullptr;)
+    for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, L"#32770", nullptr));)
         if (GetWindowThreadProcessId(h, &owner) && owner == pid && IsWindowVisible(h)) return h;
     return nullptr;
 }
@@ -113,8 +101,7 @@ static std::wstring IconName(HWND box) {
 }
 
 static bool PlayFocused(HWND w) {
-    GUITHREADINFO gti = {};
-    gti.cbSize = sizeof(gti);
+    GUITHREADINFO gti = {sizeof(gti)};
     return GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &gti) && gti.hwndFocus == GetDlgItem(w, 101);
 }
 
@@ -122,84 +109,68 @@ static void Dump(HWND w) {
     RECT r;
     GetWindowRect(w, &r);
     HWND play = GetDlgItem(w, 101);
-    Out(L"{\"caption\": " + Json(Text(w)) + L", \"title\": " + Json(Text(GetDlgItem(w, 105))) +
-        L", \"version\": " + Json(Text(GetDlgItem(w, 104))) + L", \"status\": " + Json(Text(GetDlgItem(w, 103))) +
-        L", \"play_enabled\": " + (IsWindowEnabled(play) ? L"true" : L"false") +
-        L", \"play_focused\": " + (PlayFocused(w) ? L"true" : L"false") +
-        L", \"play_text\": " + Json(Text(play)) +
-        L", \"progress\": " + std::to_wstring(SendMessageW(GetDlgItem(w, 102), 0x0408 /* PBM_GETPOS */, 0, 0)) +
-        L", \"style\": " + std::to_wstring(GetWindowLongW(w, GWL_STYLE) & 0xFFFF0000u) +
-        L", \"x\": " + std::to_wstring(r.left) + L", \"y\": " + std::to_wstring(r.top) +
-        L", \"width\": " + std::to_wstring(r.right - r.left) + L", \"height\": " + std::to_wstring(r.bottom - r.top) +
-        L"}");
+    const LRESULT progress = SendMessageW(GetDlgItem(w, 102), 0x0408 /* PBM_GETPOS */, 0, 0);
+    Out(L"{\"caption\": " + Json(Text(w)) + L", \"title\": " + Json(Text(GetDlgItem(w, 105))) + L", \"version\": " +
+        Json(Text(GetDlgItem(w, 104))) + L", \"status\": " + Json(Text(GetDlgItem(w, 103))) +
+        L", \"play_enabled\": " + Bool(IsWindowEnabled(play)) + L", \"play_focused\": " + Bool(PlayFocused(w)) +
+        L", \"play_text\": " + Json(Text(play)) + L", \"progress\": " + std::to_wstring(progress) +
+        L", \"style\": " + std::to_wstring(GetWindowLongW(w, GWL_STYLE) & 0xFFFF0000u) + L", \"x\": " +
+        std::to_wstring(r.left) + L", \"y\": " + std::to_wstring(r.top) + L", \"width\": " +
+        std::to_wstring(r.right - r.left) + L", \"height\": " + std::to_wstring(r.bottom - r.top) + L"}");
 }
 
 int wmain(int argc, wchar_t** argv) {
-    HWND w = nullptr;
-    auto need = [&]() {
-        w = Launcher();
-        if (!w) Fail(L"no launcher window");
-        return w;
-    };
     for (int i = 1; i < argc; ++i) {
-        std::wstring cmd = argv[i];
+        const std::wstring cmd = argv[i];
         auto arg = [&]() -> std::wstring {
             if (i + 1 >= argc) Fail(L"missing argument for " + cmd);
             return argv[++i];
         };
-        if (cmd == L"wait-window") {
-            int ms = _wtoi(arg().c_str());
-            if (!WaitFor(ms, [] { return Launcher() != nullptr; })) Fail(L"window did not appear");
-        } else if (cmd == L"wait-status") {
-            int ms = _wtoi(arg().c_str());
+        const DWORD n = cmd == L"dump" || cmd == L"click" || cmd == L"close" ? 0 : _wtoi(arg().c_str());
+        if (cmd == L"sleep") {
+            Sleep(n);
+            continue;
+        }
+        if (cmd == L"wait-window" || cmd == L"wait-gone") {
+            const bool there = cmd == L"wait-window";
+            if (!WaitFor(n, [&] { return (Launcher() != nullptr) == there; }))
+                Fail(there ? L"window did not appear" : L"window still there");
+            continue;
+        }
+        // Controls are looked up at each look: the window may be found before it has made them.
+        HWND w = Need(), box = nullptr;
+        auto play = [w] { return GetDlgItem(w, 101); };
+        auto status = [w] { return Text(GetDlgItem(w, 103)); };
+        if (cmd == L"wait-status") {
             std::wstring want = arg();
-            need();
-            const bool prefix = !want.empty() && want.back() == L'*';
-            if (prefix) want.pop_back();
-            auto matches = [&] {
-                std::wstring now = Text(GetDlgItem(w, 103));
-                return prefix ? now.compare(0, want.size(), want) == 0 : now == want;
-            };
-            if (!WaitFor(ms, matches))
-                Fail(L"status stayed " + Text(GetDlgItem(w, 103)));
+            const size_t prefix = !want.empty() && want.back() == L'*' ? (want.pop_back(), want.size()) : -1;
+            if (!WaitFor(n, [&] { return status().compare(0, prefix, want) == 0; })) Fail(L"status stayed " + status());
         } else if (cmd == L"wait-enabled") {
-            int ms = _wtoi(arg().c_str());
-            need();
-            if (!WaitFor(ms, [&] { return IsWindowEnabled(GetDlgItem(w, 101)) != FALSE; }))
-                Fail(L"Play stayed disabled");
+            if (!WaitFor(n, [&] { return IsWindowEnabled(play()) != FALSE; })) Fail(L"Play stayed disabled");
         } else if (cmd == L"wait-focus") {
-            int ms = _wtoi(arg().c_str());
-            need();
-            if (!WaitFor(ms, [&] { return PlayFocused(w); })) Fail(L"Play did not get the focus");
+            if (!WaitFor(n, [&] { return PlayFocused(w); })) Fail(L"Play did not get the focus");
         } else if (cmd == L"dump") {
-            Dump(need());
+            Dump(w);
         } else if (cmd == L"click") {
-            PostMessageW(GetDlgItem(need(), 101), BM_CLICK, 0, 0);
+            PostMessageW(play(), BM_CLICK, 0, 0);
         } else if (cmd == L"command") {
-            WPARAM code = static_cast<WPARAM>(_wtoi(arg().c_str()));
-            PostMessageW(need(), WM_COMMAND, MAKEWPARAM(101, code), reinterpret_cast<LPARAM>(GetDlgItem(w, 101)));
+            PostMessageW(w, WM_COMMAND, MAKEWPARAM(101, n), LPARAM(play()));
+        } else if (cmd == L"close") {
+            PostMessageW(w, WM_CLOSE, 0, 0);
+        } else if (cmd == L"no-msgbox") {
+            if (WaitFor(n, [&] { return (box = MsgBoxOf(w)) != nullptr; }))
+                Fail(L"unexpected message box: " + Text(GetDlgItem(box, 0xFFFF)));
         } else if (cmd == L"msgbox") {
-            int ms = _wtoi(arg().c_str());
-            bool press = i + 1 < argc && std::wstring(argv[i + 1]) == L"ok" && ++i;
-            HWND box = nullptr;
-            if (!WaitFor(ms, [&] { return (box = MsgBoxOf(need())) != nullptr; })) Fail(L"no message box");
+            if (!WaitFor(n, [&] { return (box = MsgBoxOf(w)) != nullptr; })) Fail(L"no message box");
+            const std::wstring next = i + 1 < argc ? argv[i + 1] : L"";
+            const int button = next == L"ok" ? IDOK : next == L"yes" ? IDYES : next == L"no" ? IDNO : 0;
+            i += button != 0;
             std::wstring icon;  // a box that has just appeared may not be painted yet
             WaitFor(2000, [&] { return (icon = IconName(box)) != L"other"; });
             Out(L"{\"box_caption\": " + Json(Text(box)) + L", \"box_text\": " + Json(Text(GetDlgItem(box, 0xFFFF))) +
-                L", \"box_icon\": " + Json(icon) +
-                L", \"box_owner_is_launcher\": " + (GetWindow(box, GW_OWNER) == w ? L"true" : L"false") + L"}");
-            if (press) PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        } else if (cmd == L"no-msgbox") {
-            HWND box = nullptr;
-            if (WaitFor(_wtoi(arg().c_str()), [&] { return (box = MsgBoxOf(need())) != nullptr; }))
-                Fail(L"unexpected message box: " + Text(GetDlgItem(box, 0xFFFF)));
-        } else if (cmd == L"close") {
-            PostMessageW(need(), WM_CLOSE, 0, 0);
-        } else if (cmd == L"wait-gone") {
-            int ms = _wtoi(arg().c_str());
-            if (!WaitFor(ms, [] { return Launcher() == nullptr; })) Fail(L"window still there");
-        } else if (cmd == L"sleep") {
-            Sleep(_wtoi(arg().c_str()));
+                L", \"box_icon\": " + Json(icon) + L", \"box_owner_is_launcher\": " +
+                Bool(GetWindow(box, GW_OWNER) == w) + L"}");
+            if (button) PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), LPARAM(GetDlgItem(box, button)));
         } else {
             Fail(L"unknown command " + cmd);
         }

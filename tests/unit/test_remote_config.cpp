@@ -39,16 +39,13 @@ TEST(RemoteConfig, LinesAreAppliedAsTheLauncherSectionSays) {
 }
 
 TEST(RemoteConfig, BuildNumberParsing) {
-    struct Case {
-        const wchar_t* text;
-        int32_t value;
-    } cases[] = {
+    const std::pair<const wchar_t*, int32_t> cases[] = {
         {L"0", 0}, {L"-5", -5}, {L"2abc", 2}, {L"0002", 2}, {L"3.9", 3}, {L"+7", 7},
         {L"", 0}, {L"abc", 0}, {L"-", 0}, {L"+x5", 0}, {L"--5", 0},
         {L"2147483647", INT32_MAX}, {L"2147483648", INT32_MAX}, {L"99999999999999999999999", INT32_MAX},
         {L"-2147483648", INT32_MIN}, {L"-2147483649", INT32_MIN}, {L"-99999999999999999999999", INT32_MIN},
     };
-    for (const auto& c : cases) EXPECT_EQ(ParseBuildNumber(c.text), c.value) << testing::PrintToString(c.text);
+    for (const auto& [text, value] : cases) EXPECT_EQ(ParseBuildNumber(text), value) << testing::PrintToString(text);
 }
 
 TEST(RemoteConfig, OnlyWebAddressesCountAsSites) {
@@ -71,39 +68,6 @@ TEST(RemoteConfig, SiteToOpen) {
           L"javascript:alert(1)", L"ftp://velmora.example/", L"mailto:a@velmora.example", L"velmora.com\\run.exe",
           L"www.x.com run.exe", L"s\u00e3o.com.br", L".velmora.com", L"-velmora.com", L"host:", L"host:80x", L"@host"})
         EXPECT_EQ(SiteToOpen(other), L"") << testing::PrintToString(other);
-}
-
-std::wstring TextOf(HWND hwnd) {
-    wchar_t buf[256];
-    return std::wstring(buf, GetWindowTextW(hwnd, buf, 256));
-}
-
-// Without a usable remote text the stage changes nothing but, when it tried, the status line,
-// and lets the pass go on.
-TEST(RemoteConfig, StageWithoutRemoteTextKeepsTitlesAndGoesOn) {
-    TempDir dir;
-    g_baseDir = dir.path;
-    auto label = [](const wchar_t* text) {
-        return CreateWindowExW(0, L"STATIC", text, WS_POPUP, 0, 0, 200, 20, nullptr, nullptr, nullptr, nullptr);
-    };
-    g_hwndMain = label(L"main");  // differs from what the config would set
-    g_hwndTitle = label(L"title");
-    g_hwndStatus = label(L"");
-    ASSERT_TRUE(g_hwndMain && g_hwndTitle && g_hwndStatus);
-    // Nothing listens on port 1.
-    for (const wchar_t* url : {L"", L"http://127.0.0.1:1/launcher.ini"}) {
-        g_config = kLocal;
-        g_config.ConfigURL = url;
-        g_busy = true;
-        SetWindowTextW(g_hwndStatus, L"Iniciando...");
-        EXPECT_TRUE(ApplyRemoteConfig());
-        EXPECT_EQ(TextOf(g_hwndStatus), *url ? L"Carregando configura\u00e7\u00e3o..." : L"Iniciando...");
-        EXPECT_EQ(TextOf(g_hwndTitle) + L"|" + TextOf(g_hwndMain), L"title|main");
-        EXPECT_TRUE(g_busy.load());  // the worker still owns the pass
-    }
-    for (HWND w : {g_hwndMain, g_hwndTitle, g_hwndStatus}) DestroyWindow(w);
-    g_hwndMain = g_hwndTitle = g_hwndStatus = nullptr;
-    g_busy = false;
 }
 
 }  // namespace

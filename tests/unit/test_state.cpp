@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "app/state.h"
 #include "app/window.h"
 #include "test_support.h"
@@ -10,36 +12,32 @@ struct LocalFilesTest : testing::Test {
     TempDir dir;
     void SetUp() override {
         g_config = LauncherConfig();
-        g_baseDir = dir.path;
+        g_baseDir = dir.path.wstring();
     }
 };
 
 // The whole file, decoded as UTF-8 when it is that, else every byte widened, then trimmed; a
 // blank result keeps 0.0.0.
 TEST_F(LocalFilesTest, VersionFileForms) {
-    struct Case {
-        std::string bytes;
-        std::wstring version;
-    } cases[] = {
-        {"  \r\n\t ", L"0.0.0"},
-        {"1.0\r\nbeta\r\n", L"1.0\r\nbeta"},
+    const std::pair<std::string, std::wstring> cases[] = {
+        {"  \r\n\t ", L"0.0.0"}, {"1.0\r\nbeta\r\n", L"1.0\r\nbeta"},
         {std::string("1\0" "2\r\n", 5), std::wstring(L"1\0" L"2", 3)},
         {"\xef\xbb\xbf" "2.0", L"2.0"},
         {"1.4-v\xc3\xa3\r\n", L"1.4-v\u00e3"},
         {"1.4-v\xe3", L"1.4-v\uffe3"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [bytes, version] : cases) {
         g_localVersion = L"0.0.0";
-        WriteBytes(dir / L"version.txt", c.bytes);
+        WriteBytes(dir.path / L"version.txt", bytes);
         LoadConfigFiles();
-        EXPECT_EQ(g_localVersion, c.version) << testing::PrintToString(c.bytes);
+        EXPECT_EQ(g_localVersion, version) << testing::PrintToString(bytes);
     }
 }
 
 // Values as the profile API returns them: cut at 2047, an empty value is not the default,
 // enclosing quotes go, MinLauncherBuild is not read.
 TEST_F(LocalFilesTest, IniValuesAreTakenAsTheProfileApiReturnsThem) {
-    WriteBytes(dir / L"launcher_config.ini",
+    WriteBytes(dir.path / L"launcher_config.ini",
                "[Other]\r\nServerName=Wrong\r\n[Launcher]\r\nServerName=" + std::string(3000, 'N') +
                    "\r\nConfigURL=\r\nVersionURL = \"http://h/v\" \r\nUpdateURL=u\r\nClientExe=game\\c.exe\r\n"
                    "MinLauncherBuild=99\r\n");
@@ -53,10 +51,10 @@ TEST_F(LocalFilesTest, IniEncodings) {
     const std::string utf8 = "[Launcher]\r\nServerName=S\xc3\xa3o Paulo\r\n";
     const std::wstring utf16 = L"[Launcher]\r\nServerName=S\u00e3o Paulo\r\n";
     const std::string ansi = "[Launcher]\r\nServerName=S\xe3o Paulo\r\n";
-    WriteBytes(dir / L"ansi.ini", ansi);
+    WriteBytes(dir.path / L"ansi.ini", ansi);
     wchar_t buf[2048];
     const std::wstring ansiName(
-        buf, GetPrivateProfileStringW(L"Launcher", L"ServerName", L"", buf, 2048, (dir / L"ansi.ini").c_str()));
+        buf, GetPrivateProfileStringW(L"Launcher", L"ServerName", L"", buf, 2048, (dir.path / L"ansi.ini").c_str()));
     struct Case {
         std::string bytes;
         std::wstring serverName;
@@ -70,31 +68,20 @@ TEST_F(LocalFilesTest, IniEncodings) {
     int n = 0;
     for (const auto& c : cases) {
         // A folder per case: the profile API may cache a file it has just read.
-        g_baseDir = dir / std::to_wstring(n++);
-        CreateDirectoryW(g_baseDir.c_str(), nullptr);
-        WriteBytes(g_baseDir + L"\\launcher_config.ini", c.bytes);
+        const fs::path folder = dir.path / std::to_wstring(n++);
+        fs::create_directories(folder);
+        g_baseDir = folder.wstring();
+        WriteBytes(folder / L"launcher_config.ini", c.bytes);
         g_config = LauncherConfig();
         LoadConfigFiles();
         EXPECT_EQ(g_config.ServerName, c.serverName) << testing::PrintToString(c.bytes);
     }
 }
 
-TEST(LocalConfig, BaseDirIsTheExecutablesFolder) {
-    LoadLocalConfig();
-    EXPECT_EQ(g_baseDir, ExeFolder());
-}
-
 // Signed arithmetic, truncating toward zero, on screens smaller than the window.
 TEST(Window, CentringOnSmallScreens) {
-    struct {
-        int w, h;
-        LONG x, y;
-    } cases[] = {{489, 300, -5, 0}, {0, 0, -250, -150}};
-    for (const auto& c : cases) {
-        const POINT p = CentredOrigin(c.w, c.h);
-        EXPECT_EQ(p.x, c.x) << c.w;
-        EXPECT_EQ(p.y, c.y) << c.h;
-    }
+    for (auto [w, h, x, y] : {std::array<LONG, 4>{489, 300, -5, 0}, {0, 0, -250, -150}})
+        EXPECT_EQ(std::make_pair(CentredOrigin(w, h).x, CentredOrigin(w, h).y), std::make_pair(x, y)) << w;
 }
 
 }  // namespace

@@ -1,29 +1,37 @@
-// Scratch folders, byte-exact file helpers and small conversions shared by the tests.
+// Scratch folders and byte-exact files shared by the unit tests.
 #pragma once
 
-#include <windows.h>
+#include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "app/state.h"
 
+namespace fs = std::filesystem;
+
 // A fresh folder under %TEMP%, removed with its contents when the object goes away.
 struct TempDir {
-    std::wstring path;
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::wstring operator/(const std::wstring& name) const { return path + L"\\" + name; }
+    fs::path path = fs::temp_directory_path() / ("velmora_ut_" + std::to_string(GetCurrentProcessId()) + "_" +
+                                                 testing::UnitTest::GetInstance()->current_test_info()->name());
+    TempDir() { fs::create_directories(path); }
+    ~TempDir() { fs::remove_all(path); }
 };
 
-void WriteBytes(const std::wstring& path, const std::string& bytes);
-// The file's bytes, or "<missing>" when it cannot be opened.
-std::string ReadBytes(const std::wstring& path);
-bool Exists(const std::wstring& path);
+inline void WriteBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
 
-// The folder of the running test program, found without the code under test.
-std::wstring ExeFolder();
-std::wstring FromUtf8(const std::string& s);
+inline std::string ReadBytes(const fs::path& path) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
 // Every field of `c` in one line, "|"-separated, in declaration order.
-std::wstring Fields(const LauncherConfig& c);
+inline std::wstring Fields(const LauncherConfig& c) {
+    return c.ServerName + L"|" + c.ConfigURL + L"|" + c.VersionURL + L"|" + c.UpdateURL + L"|" + c.ClientExe + L"|" +
+           c.SiteURL + L"|" + std::to_wstring(c.MinLauncherBuild);
+}

@@ -85,7 +85,7 @@ TEST(Text, IniValueReadsAsTheProfileApi) {
     int n = 0;
     for (const std::string& text : texts) {
         // A new file for every text: the profile API may cache a file it has just read.
-        const std::wstring path = dir / (L"c" + std::to_wstring(n++) + L".ini");
+        const std::wstring path = dir.path / (L"c" + std::to_wstring(n++) + L".ini");
         WriteBytes(path, text);
         for (const auto& [key, fallback] : keys) {
             wchar_t buf[2048];

@@ -11,11 +11,11 @@ namespace {
 // commit says so.
 TEST(CommitVersionFile, ReplacesExactlyOrLeavesTheOldVersion) {
     TempDir dir;
-    g_baseDir = dir.path;
-    const std::wstring version = dir / L"version.txt", staging = dir / L"version.txt.new";
+    g_baseDir = dir.path.wstring();
+    const fs::path version = dir.path / L"version.txt", staging = dir.path / L"version.txt.new";
     const std::string bytes("1\0" "2\r\n\xc5\x81\xff", 7);  // a NUL, an inner line break, UTF-8 and a stray byte
-    for (const std::wstring& locked : {std::wstring(), version, staging}) {
-        SCOPED_TRACE(testing::PrintToString(locked));
+    for (const fs::path& locked : {fs::path(), version, staging}) {
+        SCOPED_TRACE(locked.string());
         WriteBytes(version, "1.0.0\r\n");
         WriteBytes(staging, "stale staging text that is longer");
         FileHandle lock(CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -23,7 +23,7 @@ TEST(CommitVersionFile, ReplacesExactlyOrLeavesTheOldVersion) {
         EXPECT_EQ(CommitVersionFile(bytes), locked.empty());
         lock.reset();
         EXPECT_EQ(ReadBytes(version), locked.empty() ? bytes : "1.0.0\r\n");
-        EXPECT_EQ(Exists(staging), !locked.empty());
+        EXPECT_EQ(fs::exists(staging), !locked.empty());
     }
 }
 

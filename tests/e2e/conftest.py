@@ -1,0 +1,247 @@
+"""Fixtures of the end-to-end suite: the built programs, the Wine session scripts/test starts, the
+loopback server (pytest-httpserver), a TLS stand-in for Google's download hosts, and throw-away
+install folders with the real launcher running in them."""
+import hashlib
+import io
+import json
+import os
+import select
+import shutil
+import socket
+import socketserver
+import ssl
+import struct
+import subprocess
+import threading
+import time
+import zipfile
+from pathlib import Path
+
+import pytest
+import trustme
+from werkzeug import Response
+
+STANDIN = object()  # file content: a copy of the stand-in program
+OLD = b"previous contents"  # what a download's destination holds before it
+PATTERN = bytes(range(256)) * 4097  # sliced for bodies given by their size, pieces up to 1 MiB
+GOOGLE = ("drive.google.com", "docs.google.com", "drive.usercontent.google.com")
+FOLDER = "Jogo d'Ação ‘Teste’"  # every install folder: blanks, apostrophe, accent, typographic quotes
+
+
+def pytest_addoption(parser):
+    parser.addoption("--build", required=True, help="the build folder")
+
+
+@pytest.fixture(scope="session")
+def build(request):
+    return Path(request.config.getoption("--build")).resolve()
+
+
+@pytest.fixture(scope="session")
+def wine_env():
+    """For Wine programs: the prefix and display of scripts/test; loopback is reached directly."""
+    if not (os.environ.get("WINEPREFIX") and os.environ.get("DISPLAY")):
+        pytest.exit("WINEPREFIX and DISPLAY must be set: run the tests through scripts/test", returncode=2)
+    env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
+    return dict(env, WINEDEBUG="-all", no_proxy="127.0.0.1")
+
+
+@pytest.fixture(scope="session")
+def httpserver_listen_address():
+    return ("127.0.0.1", 0)
+
+
+def wine(env, *args):
+    return subprocess.run(["wine", *map(str, args)], env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                          timeout=120)
+
+
+def winpath(path):
+    return "Z:" + str(path).replace("/", "\\")  # Wine maps the Unix root to drive Z:
+
+
+def wait_until(condition, seconds):
+    deadline = time.monotonic() + seconds
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return condition()
+
+
+def body(data, *, status=200, content_type="application/octet-stream", length=None, chunked=False, piece=65536,
+         pause=0.0, drop_after=None, reset=False):
+    """A server handler for what respond_with_data cannot say. `data` (bytes, or a size for that
+    many PATTERN bytes) goes out in pieces of `piece` bytes, `pause` seconds apart. Content-Length
+    states `length` (by default the true one) unless the body is `chunked`. After `drop_after`
+    bytes the connection ends: closed, or reset when `reset`."""
+    size = data if isinstance(data, int) else len(data)
+
+    def handler(request):
+        sock, end = request.environ["werkzeug.socket"], min(size, size if drop_after is None else drop_after)
+
+        def pieces():
+            for at in range(0, end, piece):
+                time.sleep(pause if at else 0)
+                n = min(piece, end - at)
+                yield PATTERN[at % 256:at % 256 + n] if isinstance(data, int) else data[at:at + n]
+            if drop_after is not None and reset:
+                time.sleep(0.3)  # the client takes the data first, so the reset is what it meets
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                sock.close()
+            elif drop_after is not None:
+                sock.shutdown(socket.SHUT_RDWR)
+
+        headers = {} if chunked else {"Content-Length": str(size if length is None else length)}
+        response = Response(pieces(), status, headers, content_type=content_type, direct_passthrough=True)
+        if content_type is None:
+            del response.headers["Content-Type"]
+        return response
+    return handler
+
+
+@pytest.fixture
+def serve(httpserver, build):
+    """Routes "/path?query" on the test server, or "host/path?query" for a Google host. A reply is
+    the body ("{url}" stands for the server; a dict is a zip of stored entries, STANDIN for a copy
+    of the stand-in), a (body, status) pair, or a handler."""
+    def add(replies):
+        for route, reply in replies.items():
+            host, _, target = route.partition("/")
+            path, _, query = target.partition("?")
+            expect = httpserver.expect_request("/" + path, query_string=query or None,
+                                               headers={"Host": host} if host else None)
+            data, status = reply if isinstance(reply, tuple) else (reply, 200)
+            if isinstance(data, dict):
+                buf = io.BytesIO()
+                with zipfile.ZipFile(buf, "w") as z:
+                    for name, entry in data.items():
+                        z.writestr(name, (build / "tests/standin.exe").read_bytes() if entry is STANDIN else entry)
+                data = buf.getvalue()
+            elif isinstance(data, str):
+                data = data.replace("{url}", httpserver.url_for("").rstrip("/"))
+            expect.respond_with_handler(reply) if callable(reply) else expect.respond_with_data(data, status)
+    return add
+
+
+def seen(server):
+    """The requests the server answered, in order, written as the routes of `serve`."""
+    return [("" if r.host.startswith("127.") else r.host) + r.full_path.rstrip("?") for r, _ in server.log]
+
+
+@pytest.fixture(scope="session")
+def google(wine_env, make_httpserver):
+    """For Wine programs that fetch from Google's download hosts: a CONNECT proxy ends their TLS
+    with a certificate of a throwaway CA, trusted in the test prefix only, and hands the requests to
+    the test server, where the Host header tells the hosts apart. Nothing else gets through."""
+    ca, tls = trustme.CA(), ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    ca.issue_cert(*GOOGLE).configure_cert(tls)
+    der = ssl.PEM_cert_to_DER_cert(ca.cert_pem.bytes().decode())
+    # Wine keeps the ROOT store in the registry: a key per certificate, named by its SHA-1, holding
+    # it as a serialized element (id 32, encoding 1, length, bytes).
+    key = r"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates" + "\\" + hashlib.sha1(der).hexdigest().upper()
+    blob = struct.pack("<III", 32, 1, len(der)) + der
+    assert wine(wine_env, "reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f").returncode == 0
+
+    class Tunnel(socketserver.StreamRequestHandler):
+        def handle(self):
+            method, target, _ = self.rfile.readline().decode("latin-1").split()
+            while self.rfile.readline().strip():
+                pass
+            if method != "CONNECT" or target.rpartition(":")[0] not in GOOGLE:
+                return self.wfile.write(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
+            self.wfile.write(b"HTTP/1.1 200 Connection established\r\n\r\n")
+            with tls.wrap_socket(self.connection, server_side=True) as inner, \
+                    socket.create_connection(("127.0.0.1", make_httpserver.port)) as upstream:
+                while ready := [inner] if inner.pending() else select.select([inner, upstream], [], [], 30)[0]:
+                    for sock in ready:
+                        if not (data := sock.recv(65536)):
+                            return
+                        (upstream if sock is inner else inner).sendall(data)
+
+    proxy = socketserver.ThreadingTCPServer(("127.0.0.1", 0), Tunnel)
+    proxy.daemon_threads = True
+    threading.Thread(target=proxy.serve_forever, daemon=True).start()
+    yield dict(wine_env, http_proxy="http://127.0.0.1:%d" % proxy.server_address[1])
+    proxy.shutdown()
+    wine(wine_env, "reg", "delete", key, "/f")
+
+
+@pytest.fixture
+def fetch(build, wine_env, tmp_path):
+    """Runs DownloadFile once into a file that holds OLD before (or into `dest`): its result, its
+    progress calls [received, expected, ms], and what the file holds afterwards (None: deleted)."""
+    out = tmp_path / "out.bin"
+
+    def run(url, env=wine_env, dest=None):
+        out.write_bytes(OLD)
+        result = json.loads(wine(env, build / "tests/fetch.exe", url, dest or winpath(out)).stdout)
+        return result["ok"], result["calls"], out.read_bytes() if out.exists() else None
+    return run
+
+
+class Install:
+    """An install folder with the launcher and `files` ("{url}" stands for the test server)."""
+
+    def __init__(self, build, env, folder, files, url):
+        self.build, self.env, self.dir, self.proc = build, env, folder, None
+        folder.mkdir(parents=True)
+        shutil.copy(build / "VelmoraLauncher.exe", folder)
+        for rel, content in files.items():
+            (folder / rel).parent.mkdir(parents=True, exist_ok=True)
+            if content is STANDIN:
+                shutil.copy(build / "tests/standin.exe", folder / rel)
+            else:
+                content = content.encode() if isinstance(content, str) else content
+                (folder / rel).write_bytes(content.replace(b"{url}", url.encode()))
+
+    def start(self):
+        self.proc = subprocess.Popen(["wine", self.dir / "VelmoraLauncher.exe"], cwd=self.dir, env=self.env,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def probe(self, *commands):
+        """What probe.exe prints for `commands`; a wait that runs out fails the test."""
+        done = wine(self.env, self.build / "tests/probe.exe", *commands)
+        records = [json.loads(line) for line in done.stdout.decode().splitlines()]
+        assert done.returncode == 0, records
+        return records
+
+    def calls(self, folder="", wait=0):
+        """The stand-in starts logged in `folder`: (exe name, current folder, command line), given
+        `wait` seconds to appear."""
+        log = self.dir / folder / "standin.log"
+        wait_until(log.exists, wait)
+        return [tuple(line.split("\t")) for line in log.read_text("utf-8").splitlines()] if log.exists() else []
+
+    def client_started(self):
+        """The launcher ended with 0 and the client ran once, in bin (its log is there), with no
+        arguments of the launcher's making."""
+        assert self.proc.wait(20) == 0
+        (name, _, cmdline), = self.calls("bin", wait=10)
+        assert cmdline.strip().strip('"').lower().endswith(name.lower()), cmdline
+
+
+@pytest.fixture(scope="session")
+def system_tools(build, wine_env):
+    """The stand-in as tar.exe and PowerShell where the launcher looks for them, in the prefix's
+    system folder; each test's install folder (the tools' current folder) holds their actions."""
+    system = Path(wine_env["WINEPREFIX"]) / "drive_c/windows/system32"
+    for tool in (system / "tar.exe", system / "WindowsPowerShell/v1.0/powershell.exe"):
+        tool.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy(build / "tests/standin.exe", tool.with_suffix(".new"))
+        os.replace(tool.with_suffix(".new"), tool)  # another module may be copying it too
+
+
+@pytest.fixture
+def install(build, wine_env, tmp_path, httpserver, system_tools):
+    """Makes install folders named FOLDER and starts the launcher in them; stops it at the end."""
+    made = []
+
+    def make(files, env=wine_env, start=True):
+        made.append(Install(build, env, tmp_path / str(len(made)) / FOLDER, files, httpserver.url_for("").rstrip("/")))
+        if start:
+            made[-1].start()
+        return made[-1]
+    yield make
+    for inst in made:
+        if inst.proc and inst.proc.poll() is None:
+            inst.proc.kill()
+            inst.proc.wait()

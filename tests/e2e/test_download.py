@@ -1,0 +1,81 @@
+"""DownloadFile through the real WinINet under Wine against the loopback server: what it accepts,
+what it leaves at the destination, and its progress calls."""
+import pytest
+from werkzeug.utils import redirect
+
+from conftest import OLD, PATTERN, body
+
+TYPE_255 = "text/html; x=" + "a" * 242  # the longest Content-Type that is read at all
+UNCHECKED = ...
+
+ROWS = [  # name, reply, result, destination afterwards (None: deleted), last progress call (None: no call)
+    ("text", body(b"version 1.4.2", content_type="text/plain"), True, b"version 1.4.2", [13, 13]),
+    ("empty", b"", False, b"", [0, 0]),
+    ("no type", body(b"abc", content_type=None), True, b"abc", [3, 3]),
+    ("html type", body(b"x", content_type="application/text/html+x"), False, OLD, None),
+    ("type case", body(b"plain words", content_type="TEXT/HTML"), True, b"plain words", [11, 11]),
+    ("255-unit type", body(b"ok", content_type=TYPE_255), False, OLD, None),
+    ("256-unit type", body(b"ok", content_type=TYPE_255 + "a"), True, b"ok", [2, 2]),
+    # The head test: three markers, case-sensitive, within the first 14 bytes, before any NUL.
+    ("<html>", b"<html><body>", False, None, [12, 12]),
+    ("<HTML>", b"<HTML>", False, None, [6, 6]),
+    ("<!DOC at 9", b"123456789<!DOC and more", False, None, [23, 23]),
+    ("<html> at 10", b"0123456789<html>", True, b"0123456789<html>", [16, 16]),
+    ("after NUL", b"a\0<html>", True, b"a\0<html>", [8, 8]),
+    ("<!doctype", b"<!doctype html>", True, b"<!doctype html>", [15, 15]),
+    # Short of the stated length, or ended by a failed read: incomplete, whatever was saved.
+    ("short", body(b"abc", length=10), False, b"abc", [3, 10]),
+    ("dropped", body(300000, drop_after=100000), False, PATTERN[:100000], [100000, 300000]),
+    ("reset", body(300000, chunked=True, drop_after=100000, reset=True), False, UNCHECKED, UNCHECKED),
+    # Longer than stated (WinINet may keep the rest or not), or no length stated and a clean end: complete.
+    ("long", body(b"abcdef", length=3), True, UNCHECKED, UNCHECKED),
+    ("chunked", body(200000, chunked=True, piece=30000), True, PATTERN[:200000], [200000, 0]),
+    # Error statuses are refused from 400 up, whatever the content type; redirects are followed.
+    ("400", ("bad", 400), False, OLD, None),
+    ("299", ("odd but fine", 299), True, b"odd but fine", [12, 12]),
+    ("302", lambda request: redirect("/target"), True, b"moved here", [10, 10]),
+]
+
+
+@pytest.mark.parametrize("reply, ok, left, last", [pytest.param(*row[1:], id=row[0]) for row in ROWS])
+def test_response(fetch, serve, httpserver, reply, ok, left, last):
+    serve({"/file": reply, "/target": "moved here"})
+    got_ok, calls, data = fetch(httpserver.url_for("/file"))
+    assert got_ok == ok
+    assert left is UNCHECKED or data == left
+    assert last is UNCHECKED or (calls[-1][:2] if calls else None) == last
+    # The count only grows and the stated length never changes.
+    assert all(a[0] <= b[0] and a[1] == b[1] for a, b in zip(calls, calls[1:])), calls
+
+
+def test_progress_is_throttled_and_ends_on_the_total(fetch, serve, httpserver):
+    serve({"/slow": body(1310720, piece=32768, pause=0.025)})  # about a second: many more pieces than 100 ms slots
+    ok, calls, _ = fetch(httpserver.url_for("/slow"))
+    assert ok and 3 <= len(calls) <= calls[-1][2] // 100 + 2, calls
+    assert calls[0][0] > 0 and calls[-1][:2] == [1310720, 1310720]
+    # Calls are at least 100 ms apart; only the one after the last piece may come sooner.
+    assert all(b[2] - a[2] >= 99 for a, b in zip(calls, calls[1:-1])), calls
+
+
+def test_failures_before_or_at_the_first_write_make_no_progress_call(fetch, serve, httpserver, tmp_path):
+    serve({"/data": body(300000)})
+    for url, dest, requests in [("http://127.0.0.1:1/x", None, 0),  # nothing listens on port 1
+                                (httpserver.url_for("/data"), r"Z:\no-such-folder\out.bin", 1),
+                                (httpserver.url_for("/data"), r"Z:\dev\full", 1)]:  # opens; every write fails
+        httpserver.clear_log()
+        assert fetch(url, dest=dest) == (False, [], OLD)
+        assert len(httpserver.log) == requests
+
+
+def test_four_gib_body_is_neither_empty_nor_short(fetch, serve, httpserver):
+    """A 32-bit count would read 0 (an empty body) and fall short of the stated length."""
+    serve({"/huge": body(1 << 32, piece=1 << 20)})
+    ok, calls, _ = fetch(httpserver.url_for("/huge"), dest="NUL")
+    assert ok and len(calls) > 2 and calls[-1][0] == 0  # the progress arguments stay 32-bit and wrap
+
+
+def test_every_fetch_reaches_the_server_with_the_user_agent_and_no_cache(fetch, serve, httpserver):
+    serve({"/ua": "x"})
+    assert fetch(httpserver.url_for("/ua"))[0] and fetch(httpserver.url_for("/ua"))[0]
+    assert [(r.headers["User-Agent"], r.headers["Pragma"]) for r, _ in httpserver.log] == 2 * [
+        ("Mozilla/5.0 (Windows NT 10.0; Win64; x64) Velmora-Launcher/1.0", "no-cache")]

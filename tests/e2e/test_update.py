@@ -1,0 +1,162 @@
+"""The update pass of the real launcher under Wine: every ending, the remote configuration, a
+Google Drive archive, the progress, and closing mid-download."""
+import os
+import re
+
+import pytest
+
+from conftest import STANDIN, body, seen, wait_until, wine, winpath
+
+E1 = "Launcher desatualizado! Acesse o site."
+E2 = "Configure as URLs no launcher_config.ini"
+E3 = "Sem conexão. Jogue offline."
+E4 = "Client atualizado!"
+E5 = "Erro ao baixar. Verifique a URL/link."
+E6 = "Download inválido (arquivo muito pequeno)."
+E7 = "Falha ao extrair. Extraia update_temp.zip manualmente."
+E8 = "Extração incompleta: executável não encontrado em bin/. Tente novamente."
+E9 = "Atualização concluída!"
+OUTDATED = ("Este launcher está desatualizado e não pode ser usado.\n\nPor favor, exclua o launcher atual e baixe a "
+            "versão mais recente no nosso site:\n\n{}\n\nApenas clique em OK e o site será aberto automaticamente.")
+POWERSHELL = "powershell.exe -NoProfile -NoLogo -NonInteractive -ExecutionPolicy Bypass -Command \""
+
+OLD, NEW = "1.0.1-Beta", "1.0.1-beta"  # differing in letter case only, which is still an update
+CLIENT = {"velmoraclient.exe": STANDIN, "data/readme.txt": b"Velmora client data\r\n"}
+INSTALL = {"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n",
+           "version.txt": OLD + "\r\n", "_tmp_version_check.txt": "9.9.9 left by a failed check",
+           "tar.exe.action": "unzip", "powershell.exe.action": "unzip"}
+KEPT = {"version.txt": (OLD + "\r\n").encode(), "version.txt.new": False, "_tmp_version_check.txt": False}
+# The archive as a Drive share link whose direct link answers with the virus-scan page; its form leads to the file.
+DRIVE = "https://drive.google.com/file/d/1VelmoraZip_x/view?usp=sharing"
+DIRECT = "drive.google.com/uc?export=download&confirm=t&id=1VelmoraZip_x"
+FORM = "drive.usercontent.google.com/download?id=1VelmoraZip_x&export=download&confirm=t&uuid=9f"
+PAGE = body(('<!DOCTYPE html><html><form id="download-form" action="https://%s" method="get"><input type="hidden" '
+             'name="uuid" value="9f"></form></html>' % FORM.rpartition("&")[0].replace("&", "&amp;")).encode(),
+            content_type="text/html; charset=utf-8")
+REMOTE = {"/cfg.txt": "; remote\r\n[Launcher]\r\n ServerName = Reino Remoto \r\nVersionURL={url}/v2.txt\r\n"
+                      "UpdateURL = %s\r\nClientExe=rc.exe\r\nMinLauncherBuild=1\r\n" % DRIVE,
+          "/v2.txt": NEW, DIRECT: PAGE, FORM: {"rc.exe": STANDIN}}
+
+
+def on_disk(path, like):
+    """Whether the file is there, or its bytes (False when it is not)."""
+    return path.exists() if isinstance(like, bool) else path.exists() and path.read_bytes()
+
+
+def current_at_next_start(inst, serve, server):
+    """What the pass wrote reads back equal: the next start finds the client current, and Play starts it."""
+    inst.start()
+    inst.probe("wait-window", 20000, "wait-status", 30000, E4, "wait-enabled", 5000, "click")
+    inst.client_started()
+
+
+def tools_then_offline_start(inst, serve, server):
+    """Each tool got the archive and bin by path, quoted its own way; the next start, offline, first
+    removes the archive this one kept."""
+    tar = winpath(inst.dir)
+    ps = winpath(inst.dir.parent) + "\\Jogo d''Ação ‘‘Teste’’"  # apostrophe and typographic quotes doubled
+    assert [line for _, _, line in inst.calls()] == [
+        'tar.exe -xf "%s\\update_temp.zip" -C "%s\\bin"' % (tar, tar),
+        POWERSHELL + "Expand-Archive -LiteralPath '%s\\update_temp.zip' -DestinationPath '%s\\bin' -Force\"" % (ps, ps),
+        POWERSHELL + "Add-Type -AssemblyName System.IO.Compression.FileSystem; [System.IO.Compression.ZipFile]::"
+                     "ExtractToDirectory('%s\\update_temp.zip', '%s\\bin', $true)\"" % (ps, ps)]
+    server.clear_all_handlers()
+    serve({"/v.txt": ("boom", 500)})
+    inst.start()
+    inst.probe("wait-window", 20000, "wait-status", 30000, E3, "wait-enabled", 5000, "close")
+    assert inst.proc.wait(20) == 0 and not (inst.dir / "update_temp.zip").exists()
+
+
+ROWS = [  # files over INSTALL, replies, ending, window fields, files afterwards, tools run, requests, then
+    pytest.param({}, {"/u.zip": CLIENT}, E9, {"version": "Versão: " + NEW, "progress": 100},
+                 {"version.txt": NEW.encode(), "version.txt.new": False, "_tmp_version_check.txt": False,
+                  "update_temp.zip": False, "bin/velmoraclient.exe": True, "bin/data/readme.txt": True},
+                 ["tar.exe"], ["/v.txt", "/u.zip"], current_at_next_start, id="E9"),
+    # The remote configuration is out of reach: the local one stands.
+    pytest.param({"launcher_config.ini": INSTALL["launcher_config.ini"] + "ConfigURL={url}/cfg.txt\r\n"},
+                 {"/cfg.txt": ("gone", 404), "/u.zip": ("gone", 404)}, E5, {}, dict(KEPT, **{"update_temp.zip": False}),
+                 [], ["/cfg.txt", "/v.txt", "/u.zip"], None, id="E5"),
+    pytest.param({}, {"/u.zip": b"z" * 999}, E6, {}, dict(KEPT, **{"update_temp.zip": False}), [],
+                 ["/v.txt", "/u.zip"], None, id="E6"),
+    pytest.param({}, {"/u.zip": b"z" * 1000}, E7, {"progress": 100}, dict(KEPT, **{"update_temp.zip": True}),
+                 ["tar.exe", "powershell.exe", "powershell.exe"], ["/v.txt", "/u.zip"], tools_then_offline_start,
+                 id="E7"),
+    pytest.param({}, {"/u.zip": {"game/velmoraclient.exe": STANDIN}}, E8, {},
+                 dict(KEPT, **{"update_temp.zip": False, "bin/game/velmoraclient.exe": True}), ["tar.exe"],
+                 ["/v.txt", "/u.zip"], None, id="E8"),
+    # Remote name, URLs and client; tar fails, Expand-Archive unpacks.
+    pytest.param({"launcher_config.ini": "[Launcher]\r\nConfigURL={url}/cfg.txt\r\nVersionURL={url}/v.txt\r\n",
+                  "tar.exe.action": "exit 1"}, REMOTE, E9,
+                 {"caption": "Reino Remoto - Launcher", "title": "Reino Remoto", "version": "Versão: " + NEW},
+                 {"version.txt": NEW.encode(), "bin/rc.exe": True}, ["tar.exe", "powershell.exe"],
+                 ["/cfg.txt", "/v2.txt", DIRECT, FORM], None, id="remote configuration, Drive archive"),
+]
+
+
+@pytest.mark.parametrize("files, replies, ending, fields, disk, tools, requests, then", ROWS)
+def test_update_pass(install, serve, httpserver, google, files, replies, ending, fields, disk, tools, requests, then):
+    serve({"/v.txt": " %s\r\n" % NEW, **replies})
+    inst = install(dict(INSTALL, **files), env=google)
+    announced, done = inst.probe("wait-window", 20000, "wait-status", 30000, "Nova versão: %s -> %s" % (OLD, NEW),
+                                 "dump", "wait-status", 30000, ending, "wait-focus", 5000, "dump", "close")
+    assert (announced["play_enabled"], announced["progress"]) == (False, 0)
+    want = dict({"caption": "Velmora - Launcher", "version": "Versão: " + OLD, "play_enabled": True,
+                 "play_focused": True}, **fields)
+    assert {key: done[key] for key in want} == want
+    assert inst.proc.wait(20) == 0
+    assert {rel: on_disk(inst.dir / rel, want) for rel, want in disk.items()} == disk
+    assert ([name for name, _, _ in inst.calls()], seen(httpserver)) == (tools, requests)
+    if then:
+        then(inst, serve, httpserver)
+
+
+def test_without_an_update_url_the_pass_asks_nothing_more(install, serve, httpserver):
+    """A name in the ANSI code page; a remote header other than [Launcher] applies nothing."""
+    serve({"/cfg.txt": "[launcher]\nServerName=Remoto\nUpdateURL={url}/u.zip\n", "/v.txt": "1.0.1"})
+    inst = install({"launcher_config.ini": "[Launcher]\r\nServerName=Servidor Ação\r\nConfigURL={url}/cfg.txt\r\n"
+                                           "VersionURL={url}/v.txt\r\n".encode("cp1252"), "version.txt": "1.0.1\r\n"})
+    state, = inst.probe("wait-window", 20000, "wait-status", 30000, E2, "wait-focus", 5000, "dump", "close")
+    assert (state["caption"], state["title"], state["version"]) == ("Servidor Ação - Launcher", "Servidor Ação",
+                                                                     "Versão: 1.0.1")
+    assert inst.proc.wait(20) == 0 and seen(httpserver) == ["/cfg.txt"]
+
+
+@pytest.fixture(scope="module")
+def browser(wine_env, tmp_path_factory):
+    """The launcher's environment, in which Wine hands web addresses to a program that logs them,
+    and that log."""
+    folder = tmp_path_factory.mktemp("browser")
+    (folder / "velmora-test-browser").write_text('#!/bin/sh\nprintf "%s\\n" "$@" >> "$0.log"\n')
+    (folder / "velmora-test-browser").chmod(0o755)
+    wine(wine_env, "reg", "add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/d", "velmora-test-browser",
+         "/f")
+    return dict(wine_env, PATH="%s:%s" % (folder, os.environ["PATH"])), folder / "velmora-test-browser.log"
+
+
+@pytest.mark.parametrize("web", [True, False], ids=["web site", "local program"])
+def test_outdated_launcher_warns_opens_only_a_web_site_and_closes(install, serve, httpserver, browser, web):
+    env, opened = browser
+    opened.unlink(missing_ok=True)
+    inst = install({"launcher_config.ini": INSTALL["launcher_config.ini"] + "ConfigURL={url}/cfg.txt\r\n",
+                    "../site.exe": STANDIN}, env=env, start=False)
+    site = "https://velmora.example/novo" if web else winpath(inst.dir.parent / "site.exe")
+    serve({"/cfg.txt": "[Launcher]\nMinLauncherBuild=2\nSiteUrl=%s\n" % site})
+    inst.start()
+    box, state, _ = inst.probe("wait-window", 20000, "msgbox", 30000, "dump", "msgbox", 1000, "ok", "wait-gone", 10000)
+    assert box == {"box_caption": "Launcher Desatualizado", "box_text": OUTDATED.format(site), "box_icon": "warning",
+                   "box_owner_is_launcher": True}
+    assert (state["status"], state["play_enabled"]) == (E1, False)
+    assert inst.proc.wait(20) == 0 and seen(httpserver) == ["/cfg.txt"]
+    wait_until(opened.exists, 10 if web else 1)
+    assert (opened.read_text().split() if opened.exists() else [], inst.calls()) == ([site] if web else [], [])
+
+
+def test_progress_then_closing_mid_download(install, serve):
+    """The bar and the text follow the download; Play is ignored meanwhile; closing ends the launcher."""
+    serve({"/v.txt": NEW, "/u.zip": body(4 << 20, pause=0.15)})
+    inst = install(INSTALL)
+    state, = inst.probe("wait-window", 20000, "wait-status", 30000, "Baixando... *", "command", 0,
+                        "no-msgbox", 1500, "dump", "close", "wait-gone", 10000)
+    assert re.fullmatch(r"Baixando\.\.\. \d+\.\d / 4\.0 MB", state["status"]), state
+    assert 0 < state["progress"] < 100 and not state["play_enabled"]
+    assert inst.proc.wait(20) == 0
