@@ -1,6 +1,7 @@
 """Fixtures of the end-to-end suite: the built programs, the Wine session scripts/test starts, the
 loopback server (pytest-httpserver), a TLS stand-in for Google's download hosts, and throw-away
 install folders with the real launcher running in them."""
+import functools
 import hashlib
 import io
 import json
@@ -18,8 +19,12 @@ import zipfile
 from pathlib import Path
 
 import pytest
+import pytest_httpserver.httpserver
 import trustme
 from werkzeug import Response
+
+# A server that keeps silent on one connection must still answer the next.
+pytest_httpserver.httpserver.make_server = functools.partial(pytest_httpserver.httpserver.make_server, threaded=True)
 
 STANDIN = object()  # file content: a copy of the stand-in program
 OLD = b"previous contents"  # what a download's destination holds before it
@@ -95,6 +100,39 @@ def body(data, *, status=200, content_type="application/octet-stream", length=No
         if content_type is None:
             del response.headers["Content-Type"]
         return response
+    return handler
+
+
+def resumable(data, *, drops=(), validator=("ETag", '"v1"'), ranges=True, shift=0):
+    """A handler serving `data` as a file that can be continued: a Range request whose If-Range
+    matches the validator gets a 206 from that offset (its Content-Range moved by `shift`, to fake
+    a wrong one). An answer ends early at the first of `drops` past its start, which is then used
+    up: a drop is an offset into the file, or (offset, seconds of silence before the close).
+    `validator` may be changed between requests; `served` counts the body bytes sent."""
+    def handler(request):
+        start, status, head = 0, 200, {"Accept-Ranges": "bytes"} if ranges else {}
+        if handler.validator:
+            head[handler.validator[0]] = handler.validator[1]
+        asked = request.headers.get("Range", "")
+        if ranges and handler.validator and asked and request.headers.get("If-Range") == handler.validator[1]:
+            start, status = int(asked[len("bytes="):].rstrip("-")), 206
+            head["Content-Range"] = "bytes %d-%d/%d" % (start + shift, len(data) - 1, len(data))
+        end, stall = min([d for d in handler.drops if d[0] > start] + [(len(data), 0)])
+        if end < len(data):
+            handler.drops.remove((end, stall))
+        sock = request.environ["werkzeug.socket"]
+
+        def pieces():
+            for at in range(start, end, 65536):
+                handler.served += min(65536, end - at)
+                yield data[at:min(end, at + 65536)]
+            if end < len(data):
+                time.sleep(stall)
+                sock.shutdown(socket.SHUT_RDWR)
+        head["Content-Length"] = str(len(data) - start)
+        return Response(pieces(), status, head, content_type="application/zip", direct_passthrough=True)
+    handler.drops = [d if isinstance(d, tuple) else (d, 0) for d in drops]
+    handler.validator, handler.served = validator, 0
     return handler
 
 
@@ -175,6 +213,18 @@ def fetch(build, wine_env, tmp_path):
         out.write_bytes(OLD)
         result = json.loads(wine(env, build / "tests/fetch.exe", url, dest or winpath(out)).stdout)
         return result["ok"], result["calls"], out.read_bytes() if out.exists() else None
+    return run
+
+
+@pytest.fixture
+def fetch_archive(build, wine_env, tmp_path):
+    """Runs DownloadArchive once into tmp_path/update_temp.zip for remote `version`, waiting
+    `first_wait_ms` (doubled each time) before a resumption and taking `stall_ms` of silence for a
+    break. Its JSON report: ok, calls, waits (the seconds announced), restarts, sha256."""
+    def run(url, version="1.0.1", first_wait_ms=100, stall_ms=30000):
+        done = wine(wine_env, build / "tests/fetch.exe", url, winpath(tmp_path / "update_temp.zip"), version,
+                    first_wait_ms, stall_ms)
+        return json.loads(done.stdout)
     return run
 
 

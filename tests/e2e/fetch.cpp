@@ -1,18 +1,43 @@
-// Test driver: one DownloadFile call, then one JSON line with its result and every progress call
-// as [received, expected, milliseconds since the call began].
-//   fetch.exe <url> <destination>
+// Test driver: one download, then one JSON line with its result, every progress call as
+// [received, expected, milliseconds since the start], and for the archive the pauses announced
+// before resumptions, the restarts from zero and the SHA-256 of the bytes seen.
+//   fetch.exe <url> <destination>                                  DownloadFile
+//   fetch.exe <url> <archive> <version> <first wait ms> <stall ms>  DownloadArchive
 #include <cstdio>
+#include <optional>
 
 #include "net/download.h"
+#include "net/resume.h"
+#include "update/verify.h"
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) return 2;
+    if (argc != 3 && argc != 6) return 2;
     const DWORD start = GetTickCount();
-    std::string calls;
-    const bool ok = DownloadFile(argv[1], argv[2], [&](uint32_t received, uint32_t expected) {
+    std::string calls, waits, digest;
+    const auto progress = [&](uint64_t received, uint64_t expected) {
         calls += (calls.empty() ? "[" : ", [") + std::to_string(received) + ", " + std::to_string(expected) + ", " +
                  std::to_string(GetTickCount() - start) + "]";
-    });
-    std::printf("{\"ok\": %s, \"calls\": [%s]}\n", ok ? "true" : "false", calls.c_str());
+    };
+    if (argc == 3) {
+        const bool ok = DownloadFile(argv[1], argv[2], progress);
+        std::printf("{\"ok\": %s, \"calls\": [%s]}\n", ok ? "true" : "false", calls.c_str());
+        return 0;
+    }
+    std::optional<Sha256> hash(std::in_place);
+    int restarts = 0;
+    ArchiveHooks hooks;
+    hooks.progress = progress;
+    hooks.waiting = [&](DWORD seconds) { waits += (waits.empty() ? "" : ", ") + std::to_string(seconds); };
+    hooks.restarting = [&] { hash.emplace(), ++restarts; };
+    hooks.chunk = [&](const char* data, size_t size) { hash->Update(data, size); };
+    const ResumePolicy policy = {5, static_cast<DWORD>(_wtoi(argv[4])), static_cast<DWORD>(_wtoi(argv[5]))};
+    const bool ok = DownloadArchive(argv[1], argv[3], argv[2], hooks, policy);
+    for (uint8_t byte : hash->Finish().value_or(std::array<uint8_t, 32>{})) {
+        char hex[3];
+        std::snprintf(hex, sizeof(hex), "%02x", byte);
+        digest += hex;
+    }
+    std::printf("{\"ok\": %s, \"calls\": [%s], \"waits\": [%s], \"restarts\": %d, \"sha256\": \"%s\"}\n",
+                ok ? "true" : "false", calls.c_str(), waits.c_str(), restarts, digest.c_str());
     return 0;
 }

@@ -5,8 +5,8 @@
 // msgbox MS [ok|yes|no] (a message box of the launcher: reports caption, text, icon and owner, then
 // presses the named button), no-msgbox MS (fails if a box shows up meanwhile).
 // Actions: dump (caption, title, version, status, play_enabled, play_focused, play_text, progress,
-// style, x, y, width, height), click (posted, so a box does not block the probe), command NOTIFY
-// (WM_COMMAND from Play with that notification code), close, sleep MS.
+// style, x, y, width, height, minimized, foreground), click (posted, so a box does not block the
+// probe), command NOTIFY (WM_COMMAND from Play with that notification code), close, minimize, sleep MS.
 // Exits 1 after an {"error": ...} line as soon as a wait runs out.
 #include <windows.h>
 
@@ -116,7 +116,8 @@ static void Dump(HWND w) {
         L", \"play_text\": " + Json(Text(play)) + L", \"progress\": " + std::to_wstring(progress) +
         L", \"style\": " + std::to_wstring(GetWindowLongW(w, GWL_STYLE) & 0xFFFF0000u) + L", \"x\": " +
         std::to_wstring(r.left) + L", \"y\": " + std::to_wstring(r.top) + L", \"width\": " +
-        std::to_wstring(r.right - r.left) + L", \"height\": " + std::to_wstring(r.bottom - r.top) + L"}");
+        std::to_wstring(r.right - r.left) + L", \"height\": " + std::to_wstring(r.bottom - r.top) +
+        L", \"minimized\": " + Bool(IsIconic(w)) + L", \"foreground\": " + Bool(GetForegroundWindow() == w) + L"}");
 }
 
 int wmain(int argc, wchar_t** argv) {
@@ -126,7 +127,8 @@ int wmain(int argc, wchar_t** argv) {
             if (i + 1 >= argc) Fail(L"missing argument for " + cmd);
             return argv[++i];
         };
-        const DWORD n = cmd == L"dump" || cmd == L"click" || cmd == L"close" ? 0 : _wtoi(arg().c_str());
+        const bool bare = cmd == L"dump" || cmd == L"click" || cmd == L"close" || cmd == L"minimize";
+        const DWORD n = bare ? 0 : _wtoi(arg().c_str());
         if (cmd == L"sleep") {
             Sleep(n);
             continue;
@@ -157,6 +159,8 @@ int wmain(int argc, wchar_t** argv) {
             PostMessageW(w, WM_COMMAND, MAKEWPARAM(101, n), LPARAM(play()));
         } else if (cmd == L"close") {
             PostMessageW(w, WM_CLOSE, 0, 0);
+        } else if (cmd == L"minimize") {
+            ShowWindow(w, SW_MINIMIZE);
         } else if (cmd == L"no-msgbox") {
             if (WaitFor(n, [&] { return (box = MsgBoxOf(w)) != nullptr; }))
                 Fail(L"unexpected message box: " + Text(GetDlgItem(box, 0xFFFF)));

@@ -13,7 +13,7 @@ def test_window_then_missing_and_broken_client(install, httpserver):
     assert state.pop("style") & 0x00CF0000 == 0x00CA0000
     assert state == {"caption": "Velmora - Launcher", "title": "Velmora", "version": "Versão: 0.0.0", "status": E2,
                      "play_enabled": True, "play_focused": True, "play_text": "JOGAR", "progress": 0,
-                     "x": 433, "y": 234, "width": 500, "height": 300}
+                     "x": 433, "y": 234, "width": 500, "height": 300, "minimized": False, "foreground": True}
     box = {"box_caption": "Erro", "box_icon": "error", "box_owner_is_launcher": True}
     missing, = inst.probe("click", "msgbox", 10000, "ok")
     assert missing == dict(box, box_text="Executável não encontrado:\n%s\\bin\\velmoraclient.exe" % winpath(inst.dir))

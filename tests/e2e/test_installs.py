@@ -1,0 +1,113 @@
+"""The launcher in real installs: a folder it may not write, a second start, a client still
+running, closing while a tool unpacks, accented texts, a version file it cannot replace."""
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+from conftest import STANDIN, wait_until
+
+UPDATE = {"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n",
+          "version.txt": "1.0.0", "tar.exe.action": "unzip"}
+CLIENT = {"velmoraclient.exe": STANDIN}
+DENIED = "Sem permissão para gravar na pasta do jogo."
+
+
+@pytest.fixture
+def immutable():
+    """chattr +i on paths (even root cannot write there then), undone at the end."""
+    paths = []
+
+    def make(path):
+        subprocess.run(["chattr", "+i", path], check=True)
+        paths.append(path)
+    yield make
+    for path in paths:
+        subprocess.run(["chattr", "-i", path], check=True)
+
+
+def running(name):
+    """Linux processes of the Wine prefix named `name` (Wine names a process after its exe)."""
+    return [p for p in Path("/proc").glob("[0-9]*/status") if p.read_text().startswith("Name:\t%s\n" % name)]
+
+
+@pytest.mark.parametrize("answer", ["no", "yes"])
+def test_unwritable_folder(install, httpserver, immutable, answer):
+    """The player is asked before anything is fetched; Yes restarts the launcher elevated (under
+    Wine every process is), and the restarted copy does not ask again."""
+    inst = install(UPDATE, start=False)
+    immutable(inst.dir)
+    inst.start()
+    box, = inst.probe("wait-window", 20000, "msgbox", 20000, answer)
+    assert box == {"box_caption": "Permissão necessária", "box_icon": "warning", "box_owner_is_launcher": True,
+                   "box_text": "O launcher precisa de permissão de administrador para atualizar o jogo nesta pasta."
+                               "\n\nReiniciar como administrador?"}
+    if answer == "yes":
+        assert inst.proc.wait(20) == 0
+    state, = inst.probe("wait-window", 20000, "wait-status", 20000, DENIED, "wait-enabled", 5000, "no-msgbox", 1500,
+                        "dump", "close", "wait-gone", 10000)
+    assert state["play_enabled"] and httpserver.log == []
+
+
+def test_second_start_shows_the_first_and_leaves(install):
+    first = install({})
+    first.probe("wait-window", 20000, "wait-enabled", 15000, "minimize")
+    second = subprocess.run(["wine", first.dir / "VelmoraLauncher.exe"], cwd=first.dir, env=first.env, timeout=20,
+                            stdin=subprocess.DEVNULL, capture_output=True)
+    state, = first.probe("sleep", 500, "dump")
+    assert (second.returncode, state["minimized"], state["foreground"]) == (0, False, True)
+    other = install({})  # another folder's launcher runs beside it
+    time.sleep(3)
+    assert other.proc.poll() is None and first.proc.poll() is None
+
+
+def test_running_client_is_waited_for(install, serve, build, tmp_path):
+    serve({"/v.txt": "1.0.1", "/u.zip": CLIENT})
+    inst = install(dict(UPDATE, **{"bin/velmoraclient.exe": STANDIN}), start=False)
+    client = subprocess.Popen(["wine", inst.dir / "bin/velmoraclient.exe", "hold", "6"], cwd=inst.dir / "bin",
+                              env=inst.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    wait_until(lambda: (inst.dir / "bin/standin.log").exists(), 10)
+    inst.start()
+    waiting, = inst.probe("wait-window", 20000, "wait-status", 30000, "Feche o jogo para concluir a atualização.",
+                          "dump")
+    assert not waiting["play_enabled"] and inst.calls() == []  # no tool while the client runs
+    inst.probe("wait-status", 20000, "Atualização concluída!", "close")
+    assert client.wait(20) == 0 and inst.proc.wait(20) == 0
+    assert [name for name, _, _ in inst.calls()] == ["tar.exe"]
+
+
+def test_closing_while_a_tool_hangs_ends_the_tool(install, serve):
+    serve({"/v.txt": "1.0.1", "/u.zip": CLIENT})
+    inst = install(dict(UPDATE, **{"tar.exe.action": "hang"}))
+    inst.probe("wait-window", 20000, "wait-status", 30000, "Extraindo arquivos...", "sleep", 500, "close",
+               "wait-gone", 10000)
+    assert inst.proc.wait(20) == 0 and inst.calls() and wait_until(lambda: not running("tar.exe"), 5)
+    assert (inst.dir / "version.txt").read_bytes() == b"1.0.0"
+
+
+BOM = b"\xef\xbb\xbf"
+
+
+@pytest.mark.parametrize("ini, remote, title", [
+    (BOM + "[Launcher]\r\nServerName=Região Norte\r\n".encode(), None, "Região Norte"),
+    ("[Launcher]\r\nServerName=Região Norte\r\n".encode(), None, "Região Norte"),
+    (b"[Launcher]\r\nConfigURL={url}/cfg.txt\r\n", BOM + "[Launcher]\nServerName=São Paulo\n".encode(), "São Paulo"),
+    (b"[Launcher]\r\nConfigURL={url}/cfg.txt\r\n", "[Launcher]\nServerName=São Paulo\n".encode(), "São Paulo"),
+], ids=["ini with BOM", "ini", "remote with BOM", "remote"])
+def test_utf8_texts(install, serve, ini, remote, title):
+    serve({"/cfg.txt": remote or b""})
+    inst = install({"launcher_config.ini": ini})
+    state, = inst.probe("wait-window", 20000, "wait-enabled", 30000, "dump", "close")
+    assert (state["title"], state["caption"]) == (title, title + " - Launcher")
+
+
+def test_version_file_that_cannot_be_replaced(install, serve, immutable):
+    serve({"/v.txt": "1.0.1", "/u.zip": CLIENT})
+    inst = install(UPDATE, start=False)
+    immutable(inst.dir / "version.txt")
+    inst.start()
+    inst.probe("wait-window", 20000, "wait-status", 30000,
+               "Atualização instalada, mas o version.txt não pôde ser gravado.", "wait-enabled", 5000, "close")
+    assert inst.proc.wait(20) == 0 and (inst.dir / "version.txt").read_bytes() == b"1.0.0"

@@ -1,0 +1,119 @@
+"""Downloads that survive real connections: an archive continued after drops and stalls, within a
+pass and across starts, and remote texts that are not allowed to be big."""
+import hashlib
+import io
+import random
+import time
+import zipfile
+
+import pytest
+
+from conftest import STANDIN, body, resumable
+
+DATA = random.Random(9).randbytes(3 << 20)
+Q = len(DATA) // 4  # a multiple of the 64 KiB reads, so no partly read chunk is lost at a drop
+
+
+def changes_validator(handler):
+    """The file is replaced on the server right after its first answer."""
+    def wrapped(request):
+        response = handler(request)
+        handler.validator = ("ETag", '"v2"')
+        return response
+    wrapped.inner = handler
+    return wrapped
+
+
+ROWS = [  # name, handler, ok, seconds announced before each resumption, restarts from zero, bytes served
+    ("three drops", resumable(DATA, drops=[Q, 2 * Q, 3 * Q]), True, [1, 1, 1], 1, len(DATA)),
+    ("Last-Modified", resumable(DATA, drops=[2 * Q], validator=("Last-Modified", "Sun, 06 Dec 2026 10:00:00 GMT")),
+     True, [1], 1, len(DATA)),
+    ("no byte ranges", resumable(DATA, drops=[2 * Q], ranges=False), False, [], 1, 2 * Q),
+    ("no validator", resumable(DATA, drops=[2 * Q], validator=None), False, [], 1, 2 * Q),
+    ("file changed: 200 restarts", changes_validator(resumable(DATA, drops=[2 * Q])), True, [1], 2,
+     2 * Q + len(DATA)),
+    ("wrong Content-Range", resumable(DATA, drops=[2 * Q], shift=1), True, [1, 1], 2, None),
+    ("five failed resumptions", resumable(DATA, drops=[k * Q // 2 for k in range(1, 7)]), False, [1, 1, 1, 1, 2],
+     1, 3 * Q),
+    # Silence counts as a break once it lasts the stall limit (1.5 s here), however long the server waits.
+    ("stall", resumable(DATA, drops=[(2 * Q, 60)]), True, [1], 1, len(DATA)),
+]
+
+
+@pytest.mark.parametrize("handler, ok, waits, restarts, served", [pytest.param(*r[1:], id=r[0]) for r in ROWS])
+def test_archive_download(fetch_archive, httpserver, tmp_path, handler, ok, waits, restarts, served):
+    httpserver.expect_request("/u.zip").respond_with_handler(handler)
+    got = fetch_archive(httpserver.url_for("/u.zip"), stall_ms=1500)
+    part = tmp_path / "update_temp.zip.part"
+    assert (got["ok"], got["waits"], got["restarts"]) == (ok, waits, restarts)
+    assert got["calls"][-1][2] < 10000  # the stall did not hold the download
+    assert served is None or getattr(handler, "inner", handler).served == served
+    if ok:
+        assert (tmp_path / "update_temp.zip").read_bytes() == DATA
+        assert got["sha256"] == hashlib.sha256(DATA).hexdigest()  # the hash followed every resumption
+    # What can still be continued stays for the next start; anything else goes.
+    assert (part.exists(), (tmp_path / "update_temp.zip.part.txt").exists()) == (not ok and bool(waits),) * 2
+    assert not part.exists() or part.read_bytes() == DATA[:part.stat().st_size]
+
+
+def test_refused_first_answer_leaves_no_part(fetch_archive, httpserver, tmp_path):
+    httpserver.expect_request("/u.zip").respond_with_data("gone", 404)
+    assert not fetch_archive(httpserver.url_for("/u.zip"))["ok"]
+    assert list(tmp_path.iterdir()) == []
+
+
+def client_zip(build):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w") as z:
+        z.writestr("velmoraclient.exe", (build / "tests/standin.exe").read_bytes())
+        z.writestr("data/world.pak", DATA)
+    return buf.getvalue()
+
+
+def test_closed_mid_download_then_started_again(install, serve, httpserver, build):
+    """A drop is resumed within the pass; the window is closed while the server is silent; the next
+    start for the same version asks once for the rest and verifies the whole; another version
+    would start over."""
+    archive = client_zip(build)
+    handler = resumable(archive, drops=[Q, (2 * Q, 120)])
+    serve({"/v.txt": "1.0.1", "/u.zip": handler,
+           "/cfg.txt": "[Launcher]\nUpdateSHA256=%s\n" % hashlib.sha256(archive).hexdigest()})
+    files = {"launcher_config.ini": "[Launcher]\r\nConfigURL={url}/cfg.txt\r\nVersionURL={url}/v.txt\r\n"
+                                    "UpdateURL={url}/u.zip\r\n", "version.txt": "1.0.0", "tar.exe.action": "unzip"}
+    inst = install(files)
+    inst.probe("wait-window", 20000, "wait-status", 30000, "Conexão interrompida. Retomando em 1 s...",
+               "wait-status", 10000, "Baixando... *", "sleep", 1500, "close", "wait-gone", 10000)
+    part = inst.dir / "update_temp.zip.part"
+    assert inst.proc.wait(20) == 0 and part.read_bytes() == archive[:2 * Q]
+    inst.start()
+    inst.probe("wait-window", 20000, "wait-status", 30000, "Atualização concluída!", "close")
+    assert inst.proc.wait(20) == 0
+    ranges = [r.headers.get("Range") for r, _ in httpserver.log if r.path == "/u.zip"]
+    assert ranges == [None, "bytes=%d-" % Q, "bytes=%d-" % (2 * Q)] and handler.served == len(archive)
+    assert (inst.dir / "version.txt").read_bytes() == b"1.0.1" and not part.exists()
+
+
+def test_part_of_another_version_is_dropped(install, serve, httpserver, build):
+    archive = client_zip(build)
+    serve({"/v.txt": "1.0.2", "/u.zip": resumable(archive)})
+    inst = install({"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n",
+                    "version.txt": "1.0.0", "tar.exe.action": "unzip", "update_temp.zip.part": archive[:Q],
+                    "update_temp.zip.part.txt": "url={url}/u.zip\nversion=1.0.1\nvalidator=\"v1\"\nlength=%d\n"
+                                                % len(archive)})
+    inst.probe("wait-window", 20000, "wait-status", 30000, "Atualização concluída!", "close")
+    assert inst.proc.wait(20) == 0
+    assert [r.headers.get("Range") for r, _ in httpserver.log if r.path == "/u.zip"] == [None]
+
+
+@pytest.mark.parametrize("chunked", [False, True], ids=["stated length", "chunked"])
+def test_a_remote_text_of_100_mb_is_no_connection(install, serve, chunked):
+    """Refused within seconds, without the body in memory or on disk."""
+    serve({"/v.txt": body(100 << 20, chunked=chunked, content_type="text/plain")})
+    inst = install({"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n"})
+    started = time.monotonic()
+    inst.probe("wait-window", 20000, "wait-status", 20000, "Sem conexão. Jogue offline.")
+    assert time.monotonic() - started < 15
+    peak = next(int(line.split()[1]) for line in open("/proc/%d/status" % inst.proc.pid) if line.startswith("VmHWM"))
+    inst.probe("close")
+    assert inst.proc.wait(20) == 0 and not (inst.dir / "_tmp_version_check.txt").exists()
+    assert peak < 80 << 10, peak  # kB: far below the 100 MB a whole read would need

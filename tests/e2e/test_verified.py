@@ -1,0 +1,126 @@
+"""Verified updates: the archive against the published SHA-256 and the publisher's signature, and
+a remote configuration that counts only when the publisher signed it, once the INI names a key.
+Keys and signatures are made by the openssl command, as an operator would make them."""
+import base64
+import hashlib
+import io
+import subprocess
+import zipfile
+
+import pytest
+
+from conftest import STANDIN
+
+CORRUPT = "Download corrompido (verificação falhou). Tente novamente."
+UNSIGNED = "Atualização sem assinatura válida. Contate o suporte."
+DONE = "Atualização concluída!"
+
+
+@pytest.fixture(scope="module")
+def keys(tmp_path_factory):
+    """Two P-256 key pairs: name -> (private key file, UpdatePublicKey value)."""
+    folder, made = tmp_path_factory.mktemp("keys"), {}
+    for name in ("publisher", "stranger"):
+        key = folder / (name + ".pem")
+        subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", key],
+                       check=True, capture_output=True)
+        spki = subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-outform", "DER"], check=True,
+                              capture_output=True).stdout
+        made[name] = key, base64.b64encode(spki).decode()
+    return made
+
+
+def signature(key, data, raw=False):
+    """openssl's DER signature, or the same as r||s (each INTEGER cut or padded to 32 bytes)."""
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=data, check=True,
+                         capture_output=True).stdout
+    if raw:
+        r_end = 4 + der[3]
+        der = der[4:r_end][-32:].rjust(32, b"\0") + der[r_end + 2:r_end + 2 + der[r_end + 1]][-32:].rjust(32, b"\0")
+    return base64.b64encode(der).decode()
+
+
+@pytest.fixture(scope="module")
+def archive(build):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w") as z:
+        z.writestr("velmoraclient.exe", (build / "tests/standin.exe").read_bytes())
+    return buf.getvalue()
+
+
+def signed(text, key, raw=False):
+    return text + b";sig=" + signature(key, text, raw).encode() + b"\r\n"
+
+
+# How each row's remote configuration is made from its lines: keys is the fixture, zip the archive.
+def config(lines, how="publisher", raw=False, bom=False):
+    def make(keys, zip_bytes):
+        text = (b"\xef\xbb\xbf" if bom else b"") + b"[Launcher]\r\nServerName=Assinado\r\n" + b"".join(
+            (line(keys, zip_bytes) if callable(line) else line) + b"\r\n" for line in lines)
+        if how == "unsigned":
+            return text
+        data = signed(text, keys["stranger" if how == "stranger" else "publisher"][0], raw)
+        if how == "not last":
+            return data + b"ClientExe=velmoraclient.exe\r\n"
+        if how == "byte changed":
+            return data.replace(b"Assinado", b"Assinadu")
+        if how == "line break changed":
+            return data.replace(b"\r\n", b"\n", 1)
+        return data
+    return make
+
+
+def sha(upper=False):
+    return lambda keys, z: ("UpdateSHA256=" + (str.upper if upper else str)(hashlib.sha256(z).hexdigest())).encode()
+
+
+def sig(key="publisher", raw=False, of=None):
+    return lambda keys, z: ("UpdateSignature=" + signature(keys[key][0], of or z, raw)).encode()
+
+
+GOOD = [sha(), sig()]
+ROWS = [  # name, INI key, remote configuration (None: no ConfigURL), archive byte flipped, title, ending
+    ("DER signature", "publisher", config(GOOD), False, "Assinado", DONE),
+    ("raw signature and signature line", "publisher", config([sha(), sig(raw=True)], raw=True), False, "Assinado",
+     DONE),
+    ("hash in upper case, no key; a signed text reads as before", None, config([sha(upper=True)]), False, "Assinado",
+     DONE),
+    ("byte-order mark kept; signature of another file", "publisher", config([sig(of=b"other")], bom=True), False,
+     "Assinado", UNSIGNED),
+    ("flipped byte, hash and signature of the original", "publisher", config(GOOD), True, "Assinado", CORRUPT),
+    ("hash mismatch without key", None, config([lambda k, z: b"UpdateSHA256=" + b"0" * 64]), False, "Assinado",
+     CORRUPT),
+    ("remote configuration sets another key", "publisher",
+     config([lambda k, z: ("UpdatePublicKey=" + k["stranger"][1]).encode(), sig("stranger")]), False, "Assinado",
+     UNSIGNED),
+    ("configuration not signed", "publisher", config(GOOD, "unsigned"), False, "Velmora", UNSIGNED),
+    ("signature line not last", "publisher", config(GOOD, "not last"), False, "Velmora", UNSIGNED),
+    ("byte changed after signing", "publisher", config(GOOD, "byte changed"), False, "Velmora", UNSIGNED),
+    ("line break changed after signing", "publisher", config(GOOD, "line break changed"), False, "Velmora", UNSIGNED),
+    ("configuration signed by another key", "publisher", config(GOOD, "stranger"), False, "Velmora", UNSIGNED),
+    ("key but no remote configuration", "publisher", None, False, "Velmora", UNSIGNED),
+    ("malformed key", "not a key", config(GOOD), False, "Velmora", UNSIGNED),
+]
+
+
+@pytest.mark.parametrize("key, remote, flipped, title, ending", [pytest.param(*r[1:], id=r[0]) for r in ROWS])
+def test_update_is_verified(install, serve, keys, archive, key, remote, flipped, title, ending):
+    served = archive[:-30] + bytes([archive[-30] ^ 1]) + archive[-29:] if flipped else archive
+    serve({"/v.txt": "1.0.1", "/u.zip": served, "/cfg.txt": remote(keys, archive) if remote else b""})
+    ini = "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n" + (
+        "ConfigURL={url}/cfg.txt\r\n" if remote else "") + (
+        "UpdatePublicKey=%s\r\n" % keys.get(key, (None, key))[1] if key else "")
+    inst = install({"launcher_config.ini": ini, "version.txt": "1.0.0", "tar.exe.action": "unzip"})
+    state, = inst.probe("wait-window", 20000, "wait-status", 30000, ending, "wait-enabled", 5000, "dump", "close")
+    assert state["title"] == title and inst.proc.wait(20) == 0
+    updated = ending == DONE
+    assert (inst.dir / "bin/velmoraclient.exe").exists() == updated and not (inst.dir / "update_temp.zip").exists()
+    assert (inst.dir / "version.txt").read_bytes() == (b"1.0.1" if updated else b"1.0.0")
+
+
+def test_signed_gate_closes_the_launcher(install, serve, keys):
+    serve({"/cfg.txt": signed(b"[Launcher]\r\nMinLauncherBuild=2\r\nSiteUrl=ftp://nada\r\n", keys["publisher"][0])})
+    inst = install({"launcher_config.ini": "[Launcher]\r\nConfigURL={url}/cfg.txt\r\nUpdatePublicKey=%s\r\n"
+                                           % keys["publisher"][1]})
+    box, = inst.probe("wait-window", 20000, "msgbox", 30000, "ok", "wait-gone", 10000)
+    assert box["box_caption"] == "Launcher Desatualizado" and inst.proc.wait(20) == 0
