@@ -118,7 +118,10 @@ def serve(httpserver, build):
                 data = buf.getvalue()
             elif isinstance(data, str):
                 data = data.replace("{url}", httpserver.url_for("").rstrip("/"))
-            expect.respond_with_handler(reply) if callable(reply) else expect.respond_with_data(data, status)
+            if callable(reply):
+                expect.respond_with_handler(reply)
+            else:
+                expect.respond_with_data(data, status)
     return add
 
 

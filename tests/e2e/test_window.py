@@ -26,9 +26,10 @@ def test_window_then_missing_and_broken_client(install, httpserver):
 
 
 PLAY = [  # configuration lines, the ending that hands Play over, how Play is pressed, the client
-    ("VersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip", "Client atualizado!", ["click"], "bin/velmoraclient.exe"),
+    pytest.param("VersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip", "Client atualizado!", ["click"],
+                 "bin/velmoraclient.exe", id="click when current"),
     # Any notification from Play counts as a press; a client in a sub-folder still runs in bin.
-    ("ClientExe=game\\run.exe", E2, ["command", 5], "bin/game/run.exe"),
+    pytest.param("ClientExe=game\\run.exe", E2, ["command", 5], "bin/game/run.exe", id="other notification"),
 ]
 
 
