@@ -196,8 +196,8 @@ class Install:
                 content = content.encode() if isinstance(content, str) else content
                 (folder / rel).write_bytes(content.replace(b"{url}", url.encode()))
 
-    def start(self):
-        self.proc = subprocess.Popen(["wine", self.dir / "VelmoraLauncher.exe"], cwd=self.dir, env=self.env,
+    def start(self, cwd=None):
+        self.proc = subprocess.Popen(["wine", self.dir / "VelmoraLauncher.exe"], cwd=cwd or self.dir, env=self.env,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def probe(self, *commands):

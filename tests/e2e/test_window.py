@@ -7,7 +7,8 @@ E2 = "Configure as URLs no launcher_config.ini"
 
 
 def test_window_then_missing_and_broken_client(install, httpserver):
-    inst = install({})  # no configuration, no bin folder
+    inst = install({}, start=False)  # no configuration, no bin folder
+    inst.start(cwd=inst.dir.parent)  # the install folder is the exe's, not the current one
     state, = inst.probe("wait-window", 20000, "wait-enabled", 15000, "wait-focus", 2000, "dump")
     # Caption, system menu and minimize box; no sizing border, no maximize box.
     assert state.pop("style") & 0x00CF0000 == 0x00CA0000
