@@ -156,7 +156,10 @@ def serve(httpserver, build):
                 data = buf.getvalue()
             elif isinstance(data, str):
                 data = data.replace("{url}", httpserver.url_for("").rstrip("/"))
-            expect.respond_with_handler(reply) if callable(reply) else expect.respond_with_data(data, status)
+            if callable(reply):
+                expect.respond_with_handler(reply)
+            else:
+                expect.respond_with_data(data, status)
     return add
 
 
@@ -243,8 +246,8 @@ class Install:
                 content = content.encode() if isinstance(content, str) else content
                 (folder / rel).write_bytes(content.replace(b"{url}", url.encode()))
 
-    def start(self):
-        self.proc = subprocess.Popen(["wine", self.dir / "VelmoraLauncher.exe"], cwd=self.dir, env=self.env,
+    def start(self, cwd=None):
+        self.proc = subprocess.Popen(["wine", self.dir / "VelmoraLauncher.exe"], cwd=cwd or self.dir, env=self.env,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def probe(self, *commands):

@@ -7,7 +7,8 @@ E2 = "Configure as URLs no launcher_config.ini"
 
 
 def test_window_then_missing_and_broken_client(install, httpserver):
-    inst = install({})  # no configuration, no bin folder
+    inst = install({}, start=False)  # no configuration, no bin folder
+    inst.start(cwd=inst.dir.parent)  # the install folder is the exe's, not the current one
     state, = inst.probe("wait-window", 20000, "wait-enabled", 15000, "wait-focus", 2000, "dump")
     # Caption, system menu and minimize box; no sizing border, no maximize box.
     assert state.pop("style") & 0x00CF0000 == 0x00CA0000
@@ -26,9 +27,10 @@ def test_window_then_missing_and_broken_client(install, httpserver):
 
 
 PLAY = [  # configuration lines, the ending that hands Play over, how Play is pressed, the client
-    ("VersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip", "Client atualizado!", ["click"], "bin/velmoraclient.exe"),
+    pytest.param("VersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip", "Client atualizado!", ["click"],
+                 "bin/velmoraclient.exe", id="click when current"),
     # Any notification from Play counts as a press; a client in a sub-folder still runs in bin.
-    ("ClientExe=game\\run.exe", E2, ["command", 5], "bin/game/run.exe"),
+    pytest.param("ClientExe=game\\run.exe", E2, ["command", 5], "bin/game/run.exe", id="other notification"),
 ]
 
 
