@@ -91,7 +91,9 @@ def body(data, *, status=200, content_type="application/octet-stream", length=No
             if drop_after is not None and reset:
                 time.sleep(0.3)  # the client takes the data first, so the reset is what it meets
                 sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-                sock.close()
+                # The server's own file objects still hold the socket: only closing the descriptor
+                # itself (theirs then fail on a detached socket) makes the reset happen now.
+                os.close(sock.detach())
             elif drop_after is not None:
                 sock.shutdown(socket.SHUT_RDWR)
 
