@@ -46,7 +46,7 @@ SHA_TARGET void Sha256Blocks(uint32_t state[8], const uint8_t* data, size_t bloc
     __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
     __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
 
-    for (; blocks > 0; --blocks, data += 64) {
+    for (const uint8_t* end = data + 64 * blocks; data != end; data += 64) {
         const __m128i abefBefore = abef, cdghBefore = cdgh;
         __m128i w[4];  // the last sixteen schedule words, four to a register
         for (size_t i = 0; i < 4; ++i)
