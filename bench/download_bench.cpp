@@ -1,6 +1,12 @@
-// Throughput of DownloadFile against a bare WinINet read loop, in one process, to disk.
-// Usage: download_bench <big-url> <warm-up-url> <output-file> <rounds>
-// Prints one line per measurement; bench/run_bench.py turns them into medians and ratios.
+// Downloads measured side by side in one process, to disk: a bare WinINet read loop, DownloadFile,
+// and the update archive's download without and with its SHA-256 (the launcher verifying);
+// then an archive broken off three times against the same archive unbroken; then the memory of
+// one very large DownloadFile.
+// The first two also run against a server paced to a gigabit line, as a fast home connection
+// would feed them.
+//   download_bench <big> <warm> <clean> <drops> <huge> <paced> <output-file> <rounds>
+// "<drops-url>?round=N" breaks off anew for every round. One line per measurement;
+// bench/run_bench.py turns them into medians and ratios.
 #include <windows.h>
 #include <psapi.h>
 
@@ -11,6 +17,8 @@
 #include "app/state.h"
 #include "net/download.h"
 #include "net/progress.h"
+#include "net/resume.h"
+#include "update/verify.h"
 
 namespace {
 
@@ -36,8 +44,8 @@ uint64_t FileSize(const std::wstring& path) {
 
 // The same requests DownloadFile sends, with none of its checks: the floor to compare with.
 uint64_t BareLoop(const std::wstring& url, const std::wstring& path) {
-    InternetHandle internet(InternetOpenW(L"bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    Response request = OpenUrl(internet.get(), url);
+    InternetHandle session = OpenSession();
+    Response request = OpenUrl(session.get(), url);
     FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!request || !file) return 0;
     static char buffer[65536];
@@ -75,44 +83,83 @@ unsigned BusiestSecond() {
 
 std::wstring Wide(const char* text) { return std::wstring(text, text + strlen(text)); }
 
+// The archive download as the worker runs it, with the SHA-256 it takes when a digest or key is set.
+bool Archive(const std::wstring& url, const std::wstring& path, const ResumePolicy& policy, bool hashed) {
+    Sha256 hash;
+    ArchiveHooks hooks;
+    hooks.progress = CountingProgress;
+    if (hashed) {
+        hooks.restarting = [&hash] { hash = Sha256(); };
+        hooks.chunk = [&hash](const char* data, size_t size) { hash.Update(data, size); };
+    }
+    return DownloadArchive(url, L"bench", path, hooks, policy) && (!hashed || hash.Finish().has_value());
+}
+
+void Report(const char* kind, int round, bool ok, uint64_t bytes, double seconds) {
+    std::printf("%s round=%d ok=%d bytes=%llu seconds=%.4f calls=%u busiest_second=%u peak=%zu\n", kind, round,
+                ok ? 1 : 0, static_cast<unsigned long long>(bytes), seconds, g_calls, BusiestSecond(),
+                Memory().PeakWorkingSetSize);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: download_bench <big-url> <warm-up-url> <output-file> <rounds>\n");
+    if (argc != 9) {
+        std::fprintf(stderr, "usage: download_bench <big> <warm> <clean> <drops> <huge> <paced> <output> <rounds>\n");
         return 2;
     }
-    const std::wstring big = Wide(argv[1]), warm = Wide(argv[2]), out = Wide(argv[3]);
-    const int rounds = std::atoi(argv[4]);
+    const std::wstring big = Wide(argv[1]), warm = Wide(argv[2]), clean = Wide(argv[3]), drops = Wide(argv[4]),
+                       huge = Wide(argv[5]), paced = Wide(argv[6]), out = Wide(argv[7]);
+    const int rounds = std::atoi(argv[8]);
+    ResumePolicy noWaits;
+    noWaits.firstWaitMs = 0;  // the configured pauses are not what is measured
 
-    // Load WinINet and touch every code path once before the baseline is taken.
+    // Load WinINet and CNG and touch every code path once before anything is timed.
     DownloadFile(warm, out, CountingProgress);
+    Archive(warm, out, noWaits, true);
     BareLoop(warm, out);
-    const PROCESS_MEMORY_COUNTERS base = Memory();
-    std::printf("baseline working_set=%zu peak=%zu\n", base.WorkingSetSize, base.PeakWorkingSetSize);
 
     for (int round = 1; round <= rounds; ++round) {
-        // Alternate which goes first so neither always meets a warmer or colder page cache.
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool library = (turn == 0) == (round % 2 == 1);
+        // Rotate the order so that none always meets a warmer or colder page cache.
+        static const char* const kinds[] = {"bare", "downloadfile", "archive", "hashed"};
+        for (int turn = 0; turn < 4; ++turn) {
+            const int which = (turn + round) % 4;
             g_calls = 0;
             const double start = Now();
             bool ok = true;
             uint64_t bytes = 0;
-            if (library) {
-                ok = DownloadFile(big, out, CountingProgress);
-                bytes = FileSize(out);
-            } else {
+            if (which == 0) {
                 bytes = BareLoop(big, out);
+            } else {
+                ok = which == 1 ? DownloadFile(big, out, CountingProgress) : Archive(big, out, noWaits, which == 3);
+                bytes = FileSize(out);
             }
-            const double seconds = Now() - start;
-            const PROCESS_MEMORY_COUNTERS mem = Memory();
-            std::printf("%s round=%d ok=%d bytes=%llu seconds=%.4f calls=%u busiest_second=%u peak=%zu\n",
-                        library ? "downloadfile" : "bare", round, ok ? 1 : 0, static_cast<unsigned long long>(bytes),
-                        seconds, library ? g_calls : 0, library ? BusiestSecond() : 0, mem.PeakWorkingSetSize);
-            std::fflush(stdout);
+            Report(kinds[which], round, ok, bytes, Now() - start);
+        }
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool broken = (turn == 0) == (round % 2 == 1);
+            g_calls = 0;
+            const double start = Now();
+            const std::wstring url = broken ? drops + L"?round=" + std::to_wstring(round) : clean;
+            const bool ok = Archive(url, out, noWaits, true);
+            Report(broken ? "dropped" : "clean", round, ok, FileSize(out), Now() - start);
+        }
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool hashed = (turn == 0) == (round % 2 == 1);
+            g_calls = 0;
+            const double start = Now();
+            const bool ok = hashed ? Archive(paced, out, noWaits, true) : BareLoop(paced, out) > 0;
+            Report(hashed ? "paced_hashed" : "paced_bare", round, ok, FileSize(out), Now() - start);
         }
     }
     DeleteFileW(out.c_str());
+
+    const PROCESS_MEMORY_COUNTERS before = Memory();
+    g_calls = 0;
+    const double start = Now();
+    const bool ok = DownloadFile(huge, L"NUL", CountingProgress);
+    std::printf("huge before=%zu\n", before.PeakWorkingSetSize);
+    Report("after", 1, ok, 0, Now() - start);
     return 0;
 }

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""Serves a large file from loopback and times DownloadFile, a bare WinINet loop and curl.
-
-Run through scripts/bench, which builds download_bench.exe and sets up Wine first.
+"""Serves large files from loopback and measures the downloads side by side in one run:
+throughput of a bare WinINet loop, DownloadFile and the hashed archive download (and curl);
+an archive broken off at 25, 50 and 75 % against the same archive unbroken; the memory of a
+5 GiB DownloadFile. Run through scripts/bench, which builds download_bench.exe and sets up Wine.
 """
-
 import argparse
+import logging
 import os
 import re
 import statistics
@@ -15,10 +16,10 @@ import time
 from pytest_httpserver import HTTPServer
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from conftest import body  # noqa: E402
+from conftest import PATTERN, body, resumable  # noqa: E402
 
-LINE = re.compile(r"^(downloadfile|bare) round=(\d+) ok=(\d) bytes=(\d+) seconds=([\d.]+) calls=(\d+) "
-                  r"busiest_second=(\d+) peak=(\d+)")
+LINE = re.compile(r"^(\w+) round=(\d+) ok=(\d) bytes=(\d+) seconds=([\d.]+) calls=(\d+) busiest_second=(\d+) "
+                  r"peak=(\d+)")
 
 
 def main():
@@ -26,17 +27,34 @@ def main():
     ap.add_argument("--exe", required=True)
     ap.add_argument("--work", required=True)
     ap.add_argument("--size-mb", type=int, default=256)
-    ap.add_argument("--rounds", type=int, default=7)
+    ap.add_argument("--broken-mb", type=int, default=1024)
+    ap.add_argument("--huge-gb", type=int, default=5)
+    ap.add_argument("--paced-mb", type=int, default=128)
+    ap.add_argument("--rounds", type=int, default=5)
     args = ap.parse_args()
 
-    size = args.size_mb * 1024 * 1024
+    size, broken = args.size_mb << 20, args.broken_mb << 20
+    archive = PATTERN[:1 << 20] * args.broken_mb
     os.makedirs(args.work, exist_ok=True)
     out = os.path.join(os.path.abspath(args.work), "bench_download.bin")
-    env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
+    quarters = [broken // 4, broken // 2, 3 * broken // 4]
+    per_round, clean = {}, resumable(archive)
+
+    def dropping(request):  # a fresh set of breaks for every round
+        return per_round.setdefault(request.args["round"], resumable(archive, drops=quarters))(request)
+
+    logging.getLogger("werkzeug").setLevel(logging.ERROR)  # no line per request
     with HTTPServer(host="127.0.0.1") as server:
-        server.expect_request("/big").respond_with_handler(body(size, piece=1 << 20))
+        server.expect_request("/big").respond_with_handler(resumable(PATTERN[:1 << 20] * args.size_mb))
         server.expect_request("/warm").respond_with_handler(body(1 << 20))
-        run = subprocess.run(["wine", args.exe, server.url_for("/big"), server.url_for("/warm"),
+        server.expect_request("/clean").respond_with_handler(clean)
+        server.expect_request("/drops").respond_with_handler(dropping)
+        server.expect_request("/huge").respond_with_handler(body(args.huge_gb << 30, piece=1 << 20))
+        # 1 MiB every 10 ms: about 100 MB/s, a gigabit line.
+        server.expect_request("/paced").respond_with_handler(body(args.paced_mb << 20, piece=1 << 20, pause=0.01))
+        env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
+        run = subprocess.run(["wine", args.exe, *(server.url_for(p) for p in ("/big", "/warm", "/clean", "/drops",
+                                                                             "/huge", "/paced")),
                               "Z:" + out.replace("/", "\\"), str(args.rounds)],  # Z: is the Unix root
                              env=dict(env, WINEDEBUG="-all"), capture_output=True, text=True, timeout=3000,
                              stdin=subprocess.DEVNULL)
@@ -47,39 +65,47 @@ def main():
             start = time.perf_counter()
             subprocess.run(["curl", "-s", "--noproxy", "*", "-o", out, server.url_for("/big")], check=True)
             curl.append(time.perf_counter() - start)
-            if os.path.getsize(out) != size:
-                sys.exit("curl got a short file")
         os.remove(out)
 
-    baseline = int(re.search(r"working_set=(\d+)", run.stdout).group(1))
-    rows = {"downloadfile": [], "bare": [], "curl": curl}
-    df_peak, calls_per_s, busiest = None, [], []
+    rows = {"bare": [], "downloadfile": [], "archive": [], "hashed": [], "clean": [], "dropped": [], "paced_bare": [],
+            "paced_hashed": [], "curl": curl}
+    busiest = []
     for m in filter(None, map(LINE.match, run.stdout.splitlines())):
-        kind, rnd, ok, nbytes, seconds, calls, most, peak = m.groups()
-        if ok != "1" or int(nbytes) != size:
+        kind, _, ok, nbytes, seconds, _, most, peak = m.groups()
+        want = {"clean": broken, "dropped": broken, "after": 0, "paced_bare": args.paced_mb << 20,
+                "paced_hashed": args.paced_mb << 20}.get(kind, size)
+        if ok != "1" or int(nbytes) != want:
             sys.exit("incomplete download: " + m.group(0))
-        rows[kind].append(float(seconds))
-        if kind == "downloadfile":
-            calls_per_s.append(int(calls) / float(seconds))
+        rows[kind].append(float(seconds)) if kind in rows else None
+        if kind in ("downloadfile", "archive", "hashed"):  # one unbroken transfer each
             busiest.append(int(most))
-            if rnd == "1":
-                df_peak = int(peak)  # round 1 runs DownloadFile before any bare loop
+        if kind == "after":
+            huge_peak = int(peak)
+    huge_before = int(re.search(r"huge before=(\d+)", run.stdout).group(1))
 
-    rate = {k: args.size_mb / statistics.median(v) for k, v in rows.items()}
+    length = dict(clean=broken, dropped=broken, paced_bare=args.paced_mb << 20, paced_hashed=args.paced_mb << 20)
+    rate = {k: length.get(k, size) / 1048576 / statistics.median(v) for k, v in rows.items()}
     print("%d MB from 127.0.0.1, %d rounds each, median of each:" % (args.size_mb, args.rounds))
     print("| method | median MB/s | all rounds, seconds |")
     print("|---|---|---|")
-    for name, key in (("DownloadFile", "downloadfile"), ("bare WinINet loop", "bare"), ("curl (native)", "curl")):
+    for name, key in (("bare WinINet loop", "bare"), ("DownloadFile", "downloadfile"),
+                      ("archive download", "archive"), ("archive download with SHA-256", "hashed"),
+                      ("curl (native)", "curl")):
         print("| %s | %.0f | %s |" % (name, rate[key], " ".join("%.2f" % s for s in rows[key])))
     print()
-    print("DownloadFile / bare loop: %.2fx (target >= 0.9)" % (rate["downloadfile"] / rate["bare"]))
-    print("DownloadFile / curl:      %.2fx" % (rate["downloadfile"] / rate["curl"]))
-    print("working set: %.1f MB before, peak %.1f MB after a DownloadFile round; growth %.2f MB (target < 2)"
-          % (baseline / 1048576.0, df_peak / 1048576.0, (df_peak - baseline) / 1048576.0))
-    # A short transfer's first-chunk call and call after the loop inflate calls/duration, so
-    # the rate is also given as the most calls that fell within any one second.
-    print("progress calls: at most %d in any one second (target <= 11); calls/duration median %.1f/s"
-          % (max(busiest), statistics.median(calls_per_s)))
+    print("DownloadFile / bare loop:           %.2fx (target >= 0.9)" % (rate["downloadfile"] / rate["bare"]))
+    print("archive with SHA-256 / bare loop:   %.2fx (target >= 0.9)" % (rate["hashed"] / rate["bare"]))
+    print("at about 100 MB/s (%d MB from a paced server): bare loop %.0f MB/s, archive with SHA-256 %.0f MB/s: %.2fx"
+          % (args.paced_mb, rate["paced_bare"], rate["paced_hashed"], rate["paced_hashed"] / rate["paced_bare"]))
+    served = sum(h.served for h in per_round.values()) / len(per_round)
+    print("%d MB archive broken off at 25, 50 and 75 %%, against the same unbroken (%d rounds, medians):"
+          % (args.broken_mb, args.rounds))
+    print("  bytes served / archive size: %.4f (target <= 1.01)" % (served / broken))
+    print("  time / clean time:           %.2f (target <= 1.10; pauses before resuming set to 0)"
+          % (statistics.median(rows["dropped"]) / statistics.median(rows["clean"])))
+    print("memory: peak working set %.1f MB before, %.1f MB after a %d GiB DownloadFile: growth %.2f MB (target < 2)"
+          % (huge_before / 1048576, huge_peak / 1048576, args.huge_gb, (huge_peak - huge_before) / 1048576))
+    print("progress calls: at most %d in any one second (target <= 11)" % max(busiest))
     return 0
 
 
