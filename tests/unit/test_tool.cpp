@@ -77,13 +77,6 @@ TEST(ToolHints, IniNames) {
     EXPECT_EQ(names(L"[Launcher]"), L"");
 }
 
-TEST(ToolHints, HtmlTitle) {
-    EXPECT_EQ(HtmlTitle("<html><head><TITLE>\n Google Drive -\n Quota exceeded </title>"),
-              L"Google Drive - Quota exceeded");
-    EXPECT_EQ(HtmlTitle("<html><body>404</body></html>"), L"");
-    EXPECT_EQ(HtmlTitle("<title>never closed"), L"");
-}
-
 // Why a fetch failed is read off its last request (and that answer's page).
 TEST(ToolRequests, FailureReasons) {
     SeenRequest answered{L"http://h/f", true, 200, L"application/zip", L"5000", L"", L""};
