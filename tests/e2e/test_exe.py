@@ -1,21 +1,27 @@
-"""The shipped exe as a file: 64-bit GUI, stripped, small, system DLLs only, its icons and manifest."""
+"""The shipped programs as files: 64-bit, stripped, small, system DLLs only; the launcher's icons and manifest."""
 import struct
 
 import pefile
+import pytest
 
 SYSTEM_DLLS = {name + ".dll" for name in ("kernel32", "user32", "gdi32", "comctl32", "shell32", "shlwapi", "wininet",
                                           "msvcrt", "advapi32", "bcrypt", "crypt32", "ole32")}
 RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
 
 
-def test_shipped_exe(build):
-    data = (build / "VelmoraLauncher.exe").read_bytes()
+@pytest.mark.parametrize("name, subsystem", [("VelmoraLauncher", 2), ("VelmoraTool", 3)], ids=["GUI", "console"])
+def test_shipped_exe(build, name, subsystem):
+    data = (build / (name + ".exe")).read_bytes()
     pe = pefile.PE(data=data)
     assert len(data) < 1 << 20
-    assert (pe.FILE_HEADER.Machine, pe.OPTIONAL_HEADER.Magic, pe.OPTIONAL_HEADER.Subsystem) == (0x8664, 0x20B, 2)
+    assert (pe.FILE_HEADER.Machine, pe.OPTIONAL_HEADER.Magic, pe.OPTIONAL_HEADER.Subsystem) == (0x8664, 0x20B, subsystem)
     assert pe.FILE_HEADER.PointerToSymbolTable == 0 and not any(s.Name.startswith(b".debug") for s in pe.sections)
     dlls = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
     assert dlls <= SYSTEM_DLLS, dlls - SYSTEM_DLLS
+
+
+def test_launcher_icons_and_manifest(build):
+    pe = pefile.PE(build / "VelmoraLauncher.exe")
 
     res = {(kind.id, item.id): pe.get_data(item.directory.entries[0].data.struct.OffsetToData,
                                            item.directory.entries[0].data.struct.Size)

@@ -1,4 +1,4 @@
-"""VelmoraTool.exe as a file, and under Wine: `check` against a table of published configurations (each with the
+"""VelmoraTool.exe under Wine: `check` against a table of published configurations (each with the
 marked line it must print and its exit code), and the key and signing commands against openssl
 and the launcher's own verification."""
 import base64
@@ -9,11 +9,9 @@ import subprocess
 import zipfile
 from pathlib import Path
 
-import pefile
 import pytest
 
 from conftest import FOLDER, body, wine, winpath
-from test_exe import SYSTEM_DLLS
 
 CLIENT = {"velmoraclient.exe": b"MZ" + bytes(4000), "data/readme.txt": b"dados"}
 ID = "1VelmoraZip_x"
@@ -99,16 +97,6 @@ ROWS = {  # name: (INI, installed version, replies, a line the check prints, exi
                      "ERRO  UpdateSHA256 não confere com o arquivo (o launcher o recusa): publique UpdateSHA256=" +
                      hashlib.sha256(CLIENT_ZIP).hexdigest(), 1),
 }
-
-
-def test_tool_exe(build):
-    """Built like the launcher: 64-bit, stripped, small, system DLLs only; a console program."""
-    data = (build / "VelmoraTool.exe").read_bytes()
-    pe = pefile.PE(data=data)
-    assert len(data) < 1 << 20
-    assert (pe.FILE_HEADER.Machine, pe.OPTIONAL_HEADER.Magic, pe.OPTIONAL_HEADER.Subsystem) == (0x8664, 0x20B, 3)
-    assert pe.FILE_HEADER.PointerToSymbolTable == 0 and not any(s.Name.startswith(b".debug") for s in pe.sections)
-    assert {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT} <= SYSTEM_DLLS
 
 
 def snapshot(folder):
