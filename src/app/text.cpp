@@ -125,9 +125,9 @@ bool ReadsAsUtf8Ini(const std::string& bytes) {
     return false;
 }
 
-std::optional<std::wstring> IniValue(const std::wstring& text, const std::wstring& section, const std::wstring& key) {
-    enum { Before, Inside, After } where = Before;
-    for (size_t start = 0; start <= text.size() && where != After;) {
+std::optional<std::vector<IniEntry>> IniSection(const std::wstring& text, const std::wstring& section) {
+    std::optional<std::vector<IniEntry>> entries;
+    for (size_t start = 0; start <= text.size();) {
         size_t end = text.find(L'\n', start);
         if (end == std::wstring::npos) end = text.size();
         const std::wstring line = TrimBlanks(text.substr(start, end - start));
@@ -135,17 +135,24 @@ std::optional<std::wstring> IniValue(const std::wstring& text, const std::wstrin
 
         const size_t close = line.find(L']');
         if (!line.empty() && line[0] == L'[' && close != std::wstring::npos) {
-            // Only the first section of that name counts.
-            if (where == Inside) where = After;
-            else if (SameName(TrimBlanks(line.substr(1, close - 1)), section)) where = Inside;
+            if (entries) break;  // only the first section of that name counts
+            if (SameName(TrimBlanks(line.substr(1, close - 1)), section)) entries.emplace();
             continue;
         }
-        if (where != Inside || line.empty() || line[0] == L';') continue;
-
+        if (!entries || line.empty() || line[0] == L';') continue;
         const size_t eq = line.find(L'=');
-        if (!SameName(TrimBlanks(line.substr(0, eq)), key)) continue;
-        if (eq == std::wstring::npos) return std::nullopt;  // a bare name reads as missing
-        std::wstring value = TrimBlanks(line.substr(eq + 1));
+        entries->push_back({TrimBlanks(line.substr(0, eq)),
+                            eq == std::wstring::npos ? std::wstring() : TrimBlanks(line.substr(eq + 1)),
+                            eq != std::wstring::npos});
+    }
+    return entries;
+}
+
+std::optional<std::wstring> IniValue(const std::wstring& text, const std::wstring& section, const std::wstring& key) {
+    for (const IniEntry& entry : IniSection(text, section).value_or(std::vector<IniEntry>())) {
+        if (!SameName(entry.key, key)) continue;
+        if (!entry.hasValue) return std::nullopt;  // a bare name reads as missing
+        std::wstring value = entry.value;
         if (value.size() >= 2 && (value[0] == L'"' || value[0] == L'\'') && value.back() == value[0])
             value = value.substr(1, value.size() - 2);
         return value.substr(0, kIniValueUnits);

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // The text without its leading and trailing units at or below U+0020 (blanks, control codes).
 std::wstring Trim(std::wstring text);
@@ -25,6 +26,17 @@ std::wstring DecodeText(const std::string& bytes);
 // UTF-8 with a byte-order mark or with any byte above 0x7F. Pure ASCII, UTF-16 and ANSI files
 // are left to the profile API.
 bool ReadsAsUtf8Ini(const std::string& bytes);
+
+// The lines of the first `section` of an INI text (its name compared without letter case,
+// blanks around it, inside the brackets too, dropped), comments and blank lines left out: each
+// name and value with their blanks dropped, and whether the line had an "=". Nothing when
+// there is no such section.
+struct IniEntry {
+    std::wstring key;
+    std::wstring value;
+    bool hasValue;
+};
+std::optional<std::vector<IniEntry>> IniSection(const std::wstring& text, const std::wstring& section);
 
 // `key` of the first `section` in an INI text, the way GetPrivateProfileStringW returns it:
 // names compared without letter case, blanks around names (inside the brackets too) and

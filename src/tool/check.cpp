@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "app/text.h"
 #include "tool/hints.h"
 #include "tool/requests.h"
 #include "update/der.h"
@@ -98,19 +99,19 @@ bool CheckIni(Report& report) {
                                 L": crie-o com a seção [Launcher] ao lado do launcher");
         return false;
     }
-    const std::optional<std::vector<IniName>> names = IniNames(IniText(ReadFileBytes(ini)), L"Launcher");
+    const std::optional<std::vector<IniEntry>> names = IniSection(IniText(ReadFileBytes(ini)), L"Launcher");
     if (!names) {
         report(Mark::Error, L"INI: seção [Launcher] não encontrada: coloque as chaves sob uma linha [Launcher]");
         return true;
     }
     std::vector<std::wstring> found;
-    for (const IniName& name : *names) {
+    for (const IniEntry& name : *names) {
         const auto known = std::find_if(kIniKeys.begin(), kIniKeys.end(),
-                                        [&](const std::wstring& k) { return Lower(k) == Lower(name.name); });
+                                        [&](const std::wstring& k) { return Lower(k) == Lower(name.key); });
         if (known == kIniKeys.end())
-            ReportUnknownKey(report, L"INI", name.name, kIniKeys);
+            ReportUnknownKey(report, L"INI", name.key, kIniKeys);
         else if (!name.hasValue)
-            report(Mark::Error, L"INI: " + Quoted(name.name) + L" sem \"=\" (ignorada): escreva " + *known + L"=<valor>");
+            report(Mark::Error, L"INI: " + Quoted(name.key) + L" sem \"=\" (ignorada): escreva " + *known + L"=<valor>");
         else
             found.push_back(*known);
     }

@@ -99,25 +99,6 @@ std::wstring HexLower(const std::array<uint8_t, 32>& digest) {
     return out;
 }
 
-std::optional<std::vector<IniName>> IniNames(const std::wstring& text, const std::wstring& section) {
-    std::optional<std::vector<IniName>> names;
-    for (size_t start = 0; start <= text.size();) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos) end = text.size();
-        const std::wstring line = Trim(text.substr(start, end - start));
-        start = end + 1;
-        const size_t close = line.find(L']');
-        if (!line.empty() && line[0] == L'[' && close != std::wstring::npos) {
-            if (names) break;  // only the first section of that name counts
-            if (EditDistance(Trim(line.substr(1, close - 1)), section) == 0) names.emplace();  // letter case aside
-            continue;
-        }
-        if (names && !line.empty() && line[0] != L';')
-            names->push_back({Trim(line.substr(0, line.find(L'='))), line.find(L'=') != std::wstring::npos});
-    }
-    return names;
-}
-
 std::wstring HtmlTitle(const std::string& page) {
     std::string lower = page;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return static_cast<char>(Fold(c)); });

@@ -29,14 +29,5 @@ std::wstring EncodingName(TextEncoding encoding);
 std::wstring DecodeForDisplay(const std::string& bytes);
 
 std::wstring HexLower(const std::array<uint8_t, 32>& digest);
-// The names in the first [section] of an INI text (letter case and blanks around names ignored,
-// as the profile API reads it), each with whether its line has an "="; nothing when there is
-// no such section.
-struct IniName {
-    std::wstring name;
-    bool hasValue;
-};
-std::optional<std::vector<IniName>> IniNames(const std::wstring& text, const std::wstring& section);
-
 // The text of an HTML page's <title>, blanks collapsed; empty when there is none.
 std::wstring HtmlTitle(const std::string& page);

@@ -61,22 +61,6 @@ TEST(ToolHints, EncodingsAndDisplay) {
     }
 }
 
-// The names the profile API would see in [Launcher], and only there.
-TEST(ToolHints, IniNames) {
-    const auto names = [](const std::wstring& text) {
-        std::wstring out = L"<none>";
-        if (auto found = IniNames(text, L"Launcher")) {
-            out.clear();
-            for (const IniName& n : *found) out += n.name + (n.hasValue ? L"=;" : L";");
-        }
-        return out;
-    };
-    EXPECT_EQ(names(L"a=1\r\n[ launcher ]\r\n VersionURL = x\r\n;c=2\r\nBare\r\n\r\n[Other]\r\nb=3\r\n[Launcher]\r\nd=4"),
-              L"VersionURL=;Bare;");
-    EXPECT_EQ(names(L"[Launcher2]\nA=1"), L"<none>");
-    EXPECT_EQ(names(L"[Launcher]"), L"");
-}
-
 // Why a fetch failed is read off its last request (and that answer's page).
 TEST(ToolRequests, FailureReasons) {
     SeenRequest answered{L"http://h/f", true, 200, L"application/zip", L"5000", L"", L""};
