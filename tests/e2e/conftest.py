@@ -211,25 +211,15 @@ def google(wine_env, make_httpserver):
 @pytest.fixture
 def fetch(build, wine_env, tmp_path):
     """Runs DownloadFile once into a file that holds OLD before (or into `dest`): its result, its
-    progress calls [received, expected, ms], and what the file holds afterwards (None: deleted)."""
+    progress calls [received, expected, ms], and what the file holds afterwards (None: deleted).
+    With `archive` (remote version, first pause and stall limit in ms), runs DownloadArchive into
+    tmp_path/update_temp.zip instead and gives its JSON report (ok, calls, waits, restarts, sha256)."""
     out = tmp_path / "out.bin"
 
-    def run(url, env=wine_env, dest=None):
+    def run(url, env=wine_env, dest=None, archive=()):
         out.write_bytes(OLD)
-        result = json.loads(wine(env, build / "tests/fetch.exe", url, dest or winpath(out)).stdout)
-        return result["ok"], result["calls"], out.read_bytes() if out.exists() else None
-    return run
-
-
-@pytest.fixture
-def fetch_archive(build, wine_env, tmp_path):
-    """Runs DownloadArchive once into tmp_path/update_temp.zip for remote `version`, waiting
-    `first_wait_ms` (doubled each time) before a resumption and taking `stall_ms` of silence for a
-    break. Its JSON report: ok, calls, waits (the seconds announced), restarts, sha256."""
-    def run(url, version="1.0.1", first_wait_ms=100, stall_ms=30000):
-        done = wine(wine_env, build / "tests/fetch.exe", url, winpath(tmp_path / "update_temp.zip"), version,
-                    first_wait_ms, stall_ms)
-        return json.loads(done.stdout)
+        result = json.loads(wine(env, build / "tests/fetch.exe", url, dest or winpath(out), *archive).stdout)
+        return result if archive else (result["ok"], result["calls"], out.read_bytes() if out.exists() else None)
     return run
 
 
