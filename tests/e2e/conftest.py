@@ -218,7 +218,9 @@ def fetch(build, wine_env, tmp_path):
 
     def run(url, env=wine_env, dest=None, archive=()):
         out.write_bytes(OLD)
-        result = json.loads(wine(env, build / "tests/fetch.exe", url, dest or winpath(out), *archive).stdout)
+        done = wine(env, build / "tests/fetch.exe", url, dest or winpath(out), *archive)
+        assert done.stdout, (done.returncode, done.stderr[-500:])  # the driver printed nothing: why
+        result = json.loads(done.stdout)
         return result if archive else (result["ok"], result["calls"], out.read_bytes() if out.exists() else None)
     return run
 

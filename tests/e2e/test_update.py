@@ -73,9 +73,12 @@ ROWS = [  # files over INSTALL, replies, ending, window fields, files afterwards
                  {"version.txt": NEW.encode(), "version.txt.new": False, "_tmp_version_check.txt": False,
                   "update_temp.zip": False, "bin/velmoraclient.exe": True, "bin/data/readme.txt": True},
                  ["tar.exe"], ["/v.txt", "/u.zip"], current_at_next_start, id="E9"),
-    # The remote configuration is out of reach, so the local one stands; the archive breaks off.
-    pytest.param({"launcher_config.ini": INSTALL["launcher_config.ini"] + "ConfigURL={url}/cfg.txt\r\n"},
-                 {"/cfg.txt": ("gone", 404), "/u.zip": body(300000, drop_after=100000)}, E5, {},
+    # The remote configuration is out of reach, so the local one (in the ANSI code page) stands; the
+    # archive breaks off.
+    pytest.param({"launcher_config.ini": (INSTALL["launcher_config.ini"] + "ServerName=Servidor Ação\r\n"
+                                          "ConfigURL={url}/cfg.txt\r\n").encode("cp1252")},
+                 {"/cfg.txt": ("gone", 404), "/u.zip": body(300000, drop_after=100000)}, E5,
+                 {"caption": "Servidor Ação - Launcher", "title": "Servidor Ação"},
                  dict(KEPT, **{"update_temp.zip": False}), [], ["/cfg.txt", "/v.txt", "/u.zip"], None, id="E5"),
     pytest.param({}, {"/u.zip": b"z" * 999}, E6, {}, dict(KEPT, **{"update_temp.zip": False}), [],
                  ["/v.txt", "/u.zip"], None, id="E6"),
