@@ -48,6 +48,44 @@ static void FinishAndDelete(const std::wstring& status, const std::wstring& arch
     End();
 }
 
+// Downloads the archive and checks it. The status of the ending when that fails; empty when
+// the archive is there, big enough and, where the publisher asks for it, verified.
+static std::wstring FetchArchive(const std::wstring& archive) {
+    // The digest is taken while the bytes arrive, so a multi-GB archive is not read twice.
+    const bool verify = !g_config.UpdateSHA256.empty() || !g_config.UpdatePublicKey.empty();
+    std::optional<Sha256> hash;
+    ArchiveHooks hooks;
+    hooks.progress = ShowDownloadProgress;
+    if (verify) {
+        hash.emplace();  // a part continued from an earlier start is fed in before any restart
+        hooks.restarting = [&hash]() { hash.emplace(); };
+        hooks.chunk = [&hash](const char* data, size_t size) { hash->Update(data, size); };
+    }
+    hooks.waiting = [](DWORD seconds) {
+        SetStatus(L"Conex\u00e3o interrompida. Retomando em " + std::to_wstring(seconds) + L" s...");
+    };
+    if (!DownloadArchive(g_config.UpdateURL, g_remoteVersion, archive, hooks))
+        return L"Erro ao baixar. Verifique a URL/link.";
+
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (GetFileAttributesExW(archive.c_str(), GetFileExInfoStandard, &info) &&
+        ((static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow) < kMinArchiveBytes)
+        return L"Download inv\u00e1lido (arquivo muito pequeno).";
+    if (!verify) return std::wstring();
+
+    const std::optional<std::array<uint8_t, 32>> digest = hash->Finish();
+    switch (digest ? CheckArchive(*digest, g_config.UpdateSHA256, g_config.UpdateSignature, g_config.UpdatePublicKey)
+                   : ArchiveVerdict::Corrupt) {
+    case ArchiveVerdict::Corrupt:
+        return L"Download corrompido (verifica\u00e7\u00e3o falhou). Tente novamente.";
+    case ArchiveVerdict::Unsigned:
+        return L"Atualiza\u00e7\u00e3o sem assinatura v\u00e1lida. Contate o suporte.";
+    case ArchiveVerdict::Trusted:
+        break;
+    }
+    return std::wstring();
+}
+
 std::wstring AnnounceText(const std::wstring& local, const std::wstring& remote) {
     return L"Nova vers\u00e3o: " + local + L" -> " + remote;
 }
@@ -98,46 +136,9 @@ void UpdateWorker() {
     SetStatus(L"Baixando atualiza\u00e7\u00e3o...");
     SetBar(0);
     CreateDirectoryW(bin.c_str(), nullptr);
-    // The digest is taken while the bytes arrive, so a multi-GB archive is not read twice.
-    const bool verify = !g_config.UpdateSHA256.empty() || !g_config.UpdatePublicKey.empty();
-    std::optional<Sha256> hash;
-    ArchiveHooks hooks;
-    hooks.progress = ShowDownloadProgress;
-    if (verify) {
-        hash.emplace();  // a part continued from an earlier start is fed in before any restart
-        hooks.restarting = [&hash]() { hash.emplace(); };
-        hooks.chunk = [&hash](const char* data, size_t size) { hash->Update(data, size); };
-    }
-    hooks.waiting = [](DWORD seconds) {
-        SetStatus(L"Conex\u00e3o interrompida. Retomando em " + std::to_wstring(seconds) + L" s...");
-    };
-    if (!DownloadArchive(g_config.UpdateURL, g_remoteVersion, archive, hooks)) {
-        FinishAndDelete(L"Erro ao baixar. Verifique a URL/link.", archive);
+    if (const std::wstring failure = FetchArchive(archive); !failure.empty()) {
+        FinishAndDelete(failure, archive);  // the next start downloads again
         return;
-    }
-
-    WIN32_FILE_ATTRIBUTE_DATA info;
-    if (GetFileAttributesExW(archive.c_str(), GetFileExInfoStandard, &info)) {
-        const ULONGLONG size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-        if (size < kMinArchiveBytes) {
-            FinishAndDelete(L"Download inv\u00e1lido (arquivo muito pequeno).", archive);
-            return;
-        }
-    }
-
-    if (verify) {
-        const std::optional<std::array<uint8_t, 32>> digest = hash ? hash->Finish() : std::nullopt;
-        const ArchiveVerdict verdict = digest ? CheckArchive(*digest, g_config.UpdateSHA256, g_config.UpdateSignature,
-                                                             g_config.UpdatePublicKey)
-                                              : ArchiveVerdict::Corrupt;
-        if (verdict == ArchiveVerdict::Corrupt) {
-            FinishAndDelete(L"Download corrompido (verifica\u00e7\u00e3o falhou). Tente novamente.", archive);
-            return;
-        }
-        if (verdict == ArchiveVerdict::Unsigned) {
-            FinishAndDelete(L"Atualiza\u00e7\u00e3o sem assinatura v\u00e1lida. Contate o suporte.", archive);
-            return;
-        }
     }
 
     SetBar(100);
