@@ -255,7 +255,7 @@ class Install:
         """The stand-in starts logged in `folder`: (exe name, current folder, command line), given
         `wait` seconds to appear."""
         log = self.dir / folder / "standin.log"
-        wait_until(log.exists, wait)
+        wait_until(lambda: log.exists() and log.read_bytes().endswith(b"\n"), wait)  # created before it is written
         return [tuple(line.split("\t")) for line in log.read_text("utf-8").splitlines()] if log.exists() else []
 
     def client_started(self):
