@@ -138,6 +138,15 @@ def resumable(data, *, drops=(), validator=("ETag", '"v1"'), ranges=True, shift=
     return handler
 
 
+def zipped(entries, build=None):
+    """A zip of `entries` (name: bytes, or STANDIN for a copy of the stand-in from `build`)."""
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w") as z:
+        for name, entry in entries.items():
+            z.writestr(name, (build / "tests/standin.exe").read_bytes() if entry is STANDIN else entry)
+    return buf.getvalue()
+
+
 @pytest.fixture
 def serve(httpserver, build):
     """Routes "/path?query" on the test server, or "host/path?query" for a Google host. A reply is
@@ -151,11 +160,7 @@ def serve(httpserver, build):
                                                headers={"Host": host} if host else None)
             data, status = reply if isinstance(reply, tuple) else (reply, 200)
             if isinstance(data, dict):
-                buf = io.BytesIO()
-                with zipfile.ZipFile(buf, "w") as z:
-                    for name, entry in data.items():
-                        z.writestr(name, (build / "tests/standin.exe").read_bytes() if entry is STANDIN else entry)
-                data = buf.getvalue()
+                data = zipped(data, build)
             elif isinstance(data, str):
                 data = data.replace("{url}", httpserver.url_for("").rstrip("/"))
             if callable(reply):

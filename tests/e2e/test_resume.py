@@ -1,14 +1,12 @@
 """Downloads that survive real connections: an archive continued after drops and stalls, within a
 pass and across starts, and remote texts that are not allowed to be big."""
 import hashlib
-import io
 import random
 import time
-import zipfile
 
 import pytest
 
-from conftest import body, resumable, winpath
+from conftest import STANDIN, body, resumable, winpath, zipped
 
 DATA = random.Random(9).randbytes(3 << 20)
 Q = len(DATA) // 4  # a multiple of the 64 KiB reads, so no partly read chunk is lost at a drop
@@ -62,19 +60,11 @@ def test_refused_first_answer_leaves_no_part(fetch, httpserver, tmp_path):
     assert not got["ok"] and sorted(p.name for p in tmp_path.iterdir()) == ["out.bin"]
 
 
-def client_zip(build):
-    buf = io.BytesIO()
-    with zipfile.ZipFile(buf, "w") as z:
-        z.writestr("velmoraclient.exe", (build / "tests/standin.exe").read_bytes())
-        z.writestr("data/world.pak", DATA)
-    return buf.getvalue()
-
-
 def test_closed_mid_download_then_started_again(install, serve, httpserver, build):
     """A drop is resumed within the pass; the window is closed while the server is silent; the next
     start for the same version asks once for the rest and verifies the whole; another version
     would start over."""
-    archive = client_zip(build)
+    archive = zipped({"velmoraclient.exe": STANDIN, "data/world.pak": DATA}, build)
     handler = resumable(archive, drops=[Q, (2 * Q, 120)])
     serve({"/v.txt": "1.0.1", "/u.zip": handler,
            "/cfg.txt": "[Launcher]\nUpdateSHA256=%s\n" % hashlib.sha256(archive).hexdigest()})
@@ -94,7 +84,7 @@ def test_closed_mid_download_then_started_again(install, serve, httpserver, buil
 
 
 def test_part_of_another_version_is_dropped(install, serve, httpserver, build):
-    archive = client_zip(build)
+    archive = zipped({"velmoraclient.exe": STANDIN, "data/world.pak": DATA}, build)
     serve({"/v.txt": "1.0.2", "/u.zip": resumable(archive)})
     inst = install({"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n",
                     "version.txt": "1.0.0", "tar.exe.action": "unzip", "update_temp.zip.part": archive[:Q],

@@ -3,15 +3,13 @@ marked line it must print and its exit code), and the key and signing commands a
 and the launcher's own verification."""
 import base64
 import hashlib
-import io
 import os
 import subprocess
-import zipfile
 from pathlib import Path
 
 import pytest
 
-from conftest import FOLDER, body, wine, winpath
+from conftest import FOLDER, body, wine, winpath, zipped
 
 CLIENT = {"velmoraclient.exe": b"MZ" + bytes(4000), "data/readme.txt": b"dados"}
 ID = "1VelmoraZip_x"
@@ -24,14 +22,6 @@ CONFIRM = ('<!DOCTYPE html><html><form id="download-form" action="https://%s&amp
 SOME_KEY = ("MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEt9gqLq1LCpTMvQNPGZdfi6wbpUPx7lCAEAHyHGypQACyNZmph8LaOS+3Ami9VckN5qKUy9qT"
             "yFhs0YJnSduNoA==")  # a P-256 public key whose private half nobody kept
 QUOTA = "<html><head><title>Google Drive - Quota exceeded</title></head><body>Too many users have viewed</body></html>"
-
-
-def zipped(entries):
-    buf = io.BytesIO()
-    with zipfile.ZipFile(buf, "w") as z:
-        for name, data in entries.items():
-            z.writestr(name, data)
-    return buf.getvalue()
 
 
 def html(text, status=200):

@@ -3,13 +3,11 @@ a remote configuration that counts only when the publisher signed it, once the I
 Keys and signatures are made by the openssl command, as an operator would make them."""
 import base64
 import hashlib
-import io
 import subprocess
-import zipfile
 
 import pytest
 
-from conftest import STANDIN
+from conftest import STANDIN, zipped
 
 CORRUPT = "Download corrompido (verificação falhou). Tente novamente."
 UNSIGNED = "Atualização sem assinatura válida. Contate o suporte."
@@ -42,10 +40,7 @@ def signature(key, data, raw=False):
 
 @pytest.fixture(scope="module")
 def archive(build):
-    buf = io.BytesIO()
-    with zipfile.ZipFile(buf, "w") as z:
-        z.writestr("velmoraclient.exe", (build / "tests/standin.exe").read_bytes())
-    return buf.getvalue()
+    return zipped({"velmoraclient.exe": STANDIN}, build)
 
 
 def signed(text, key, raw=False):

@@ -51,14 +51,6 @@ TEST(Text, DecodeTextDecodesUtf8ElseWidens) {
     for (const auto& c : cases) EXPECT_EQ(DecodeText(c.in), c.out) << testing::PrintToString(c.in);
 }
 
-TEST(Text, WhichIniFilesAreReadAsUtf8) {
-    for (const char* own : {"\xef\xbb\xbf[Launcher]\r\nServerName=A", "[Launcher]\r\nServerName=S\xc3\xa3o"})
-        EXPECT_TRUE(ReadsAsUtf8Ini(own)) << testing::PrintToString(own);
-    for (const std::string& profile : {std::string("[Launcher]\r\nServerName=A"), std::string("ServerName=S\xe3o"),
-                                      std::string("\xff\xfe[\0L\0", 6), std::string("\xef\xbb\xbfS\xe3o")})
-        EXPECT_FALSE(ReadsAsUtf8Ini(profile)) << testing::PrintToString(profile);
-}
-
 // The reader for UTF-8 files must agree with GetPrivateProfileStringW, which reads every other
 // file: both run on the same ASCII files and must give the same value for every key.
 TEST(Text, IniValueReadsAsTheProfileApi) {

@@ -43,24 +43,6 @@ TEST(ToolHints, InvisibleCharactersAreEscaped) {
     EXPECT_EQ(Quoted(std::wstring(70, L'a')), L"\"" + std::wstring(60, L'a') + L"\"...");  // a whole page stays one line
 }
 
-TEST(ToolHints, EncodingsAndDisplay) {
-    const struct {
-        std::string bytes;
-        TextEncoding encoding;
-        std::wstring shown;
-    } cases[] = {
-        {"[Launcher]\r\n", TextEncoding::Ascii, L"[Launcher]\r\n"},
-        {"vers\xC3\xA3o", TextEncoding::Utf8, L"versão"},
-        {"\xEF\xBB\xBF" "1.0", TextEncoding::Utf8Bom, L"\uFEFF1.0"},  // the mark the launcher drops stays visible
-        {"\xFF\xFE[", TextEncoding::Utf16, L"\uFFFF\uFFFE["},
-        {"vers\xE3o", TextEncoding::Other, L"vers\uFFE3o"},  // Latin-1, widened as the launcher does
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(DetectEncoding(c.bytes), c.encoding) << c.bytes;
-        EXPECT_EQ(DecodeForDisplay(c.bytes), c.shown) << c.bytes;
-    }
-}
-
 // Why a fetch failed is read off its last request (and that answer's page).
 TEST(ToolRequests, FailureReasons) {
     SeenRequest answered{L"http://h/f", true, 200, L"application/zip", L"5000", L"", L""};
