@@ -145,12 +145,13 @@ int main(int argc, char** argv) {
             const bool ok = Archive(url, out, noWaits, true);
             Report(broken ? "dropped" : "clean", round, ok, FileSize(out), Now() - start);
         }
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool hashed = (turn == 0) == (round % 2 == 1);
+        static const char* const pacedKinds[] = {"paced_bare", "paced_archive", "paced_hashed"};
+        for (int turn = 0; turn < 3; ++turn) {
+            const int which = (turn + round) % 3;
             g_calls = 0;
             const double start = Now();
-            const bool ok = hashed ? Archive(paced, out, noWaits, true) : BareLoop(paced, out) > 0;
-            Report(hashed ? "paced_hashed" : "paced_bare", round, ok, FileSize(out), Now() - start);
+            const bool ok = which == 0 ? BareLoop(paced, out) > 0 : Archive(paced, out, noWaits, which == 2);
+            Report(pacedKinds[which], round, ok, FileSize(out), Now() - start);
         }
     }
     DeleteFileW(out.c_str());
