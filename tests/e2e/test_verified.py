@@ -82,6 +82,7 @@ ROWS = [  # name, INI key, remote configuration (None: no ConfigURL), archive by
      DONE),
     ("byte-order mark kept; signature of another file", "publisher", config([sig(of=b"other")], bom=True), False,
      "Assinado", UNSIGNED),
+    ("hash but no signature under a key", "publisher", config([sha()]), False, "Assinado", UNSIGNED),
     ("flipped byte, hash and signature of the original", "publisher", config(GOOD), True, "Assinado", CORRUPT),
     ("hash mismatch without key", None, config([lambda k, z: b"UpdateSHA256=" + b"0" * 64]), False, "Assinado",
      CORRUPT),
