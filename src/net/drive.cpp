@@ -106,8 +106,8 @@ std::wstring ResolveTarget(HINTERNET session, const std::wstring& url, const Tim
 
 }  // namespace
 
-Response OpenDriveAccepted(HINTERNET session, const std::wstring& url, const Timeouts& timeouts,
-                           const std::wstring& headers, bool* refused) {
+Response OpenDriveAnswer(HINTERNET session, const std::wstring& url, const Timeouts& timeouts,
+                         const std::wstring& headers) {
     const std::wstring target = ResolveTarget(session, url, timeouts);
     Response response = OpenUrl(session, target, timeouts, headers);
     if (!response && target != url) response = OpenUrl(session, url, timeouts, headers);
@@ -116,8 +116,5 @@ Response OpenDriveAccepted(HINTERNET session, const std::wstring& url, const Tim
 
     // One retry through the user-content host, signed-in form; the refused answer goes first.
     response = {};
-    response = OpenUrl(session, UserContentLinkWithAccount(ExtractDriveFileId(url)), timeouts, headers);
-    *refused = response && IsRefused(response.get());
-    if (*refused) return {};
-    return response;
+    return OpenUrl(session, UserContentLinkWithAccount(ExtractDriveFileId(url)), timeouts, headers);
 }

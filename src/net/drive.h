@@ -12,13 +12,13 @@
 bool IsDriveUrl(const std::wstring& url);
 std::wstring ExtractDriveFileId(const std::wstring& url);
 
-// The accepted response for a Drive share link: the file id's direct link is looked at first,
-// a confirmation page's form is followed, and a refused answer gets one retry through the
-// user-content host. At most four requests; empty when none of them gives the file, with
-// `refused` set when the last one answered but was turned down. `headers` go only with the
-// requests whose body would be taken.
-Response OpenDriveAccepted(HINTERNET session, const std::wstring& url, const Timeouts& timeouts,
-                           const std::wstring& headers, bool* refused);
+// The final answer for a Drive share link: the file id's direct link is looked at first, a
+// confirmation page's form is followed, and a refused answer gets one retry through the
+// user-content host. At most four requests; empty when the last one got no answer. Whether
+// that answer is accepted is the caller's one check. `headers` go only with the requests whose
+// body would be taken.
+Response OpenDriveAnswer(HINTERNET session, const std::wstring& url, const Timeouts& timeouts,
+                         const std::wstring& headers);
 
 // The fixed link forms built from a file id (the id is used as given, even when empty).
 std::wstring DirectLink(const std::wstring& id);

@@ -104,13 +104,10 @@ std::string ReadAllResponse(HINTERNET request, size_t limit) {
 
 Response OpenAccepted(HINTERNET session, const std::wstring& url, const Timeouts& timeouts,
                       const std::wstring& headers, bool* refused) {
-    bool turnedDown = false;
-    Response response = IsDriveUrl(url) ? OpenDriveAccepted(session, url, timeouts, headers, &turnedDown)
+    Response response = IsDriveUrl(url) ? OpenDriveAnswer(session, url, timeouts, headers)
                                         : OpenUrl(session, url, timeouts, headers);
-    if (response && IsRefused(response.get())) {
-        turnedDown = true;
-        response = {};
-    }
+    const bool turnedDown = response && IsRefused(response.get());
     if (refused) *refused = turnedDown;
+    if (turnedDown) response = {};
     return response;
 }
