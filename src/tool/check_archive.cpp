@@ -91,7 +91,7 @@ void CheckLayout(Report& report, const Listing& zip) {
 }
 
 void CheckDigestAndSignature(Report& report, const std::array<uint8_t, 32>& digest) {
-    const std::wstring actual = HexLower(digest);
+    const std::wstring actual = FormatSha256Hex(digest);
     if (g_config.UpdateSHA256.empty())
         report(Mark::Warning, L"UpdateSHA256 não publicado: o launcher não confere o arquivo; gere-o com VelmoraTool sign");
     else if (!ParseSha256Hex(g_config.UpdateSHA256))

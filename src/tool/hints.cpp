@@ -89,16 +89,6 @@ std::wstring DecodeForDisplay(const std::string& bytes) {
     return (HasUtf8Bom(bytes) ? L"\uFEFF" : L"") + DecodeText(bytes);
 }
 
-std::wstring HexLower(const std::array<uint8_t, 32>& digest) {
-    static const wchar_t kHex[] = L"0123456789abcdef";
-    std::wstring out;
-    for (uint8_t byte : digest) {
-        out.push_back(kHex[byte >> 4]);
-        out.push_back(kHex[byte & 0xF]);
-    }
-    return out;
-}
-
 std::wstring HtmlTitle(const std::string& page) {
     std::string lower = page;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return static_cast<char>(Fold(c)); });

@@ -2,8 +2,6 @@
 // key a misspelt one was meant to be, invisible characters made visible, encoding names.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +26,5 @@ std::wstring EncodingName(TextEncoding encoding);
 // U+FEFF so it can be shown.
 std::wstring DecodeForDisplay(const std::string& bytes);
 
-std::wstring HexLower(const std::array<uint8_t, 32>& digest);
 // The text of an HTML page's <title>, blanks collapsed; empty when there is none.
 std::wstring HtmlTitle(const std::string& page);

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "app/state.h"
-#include "tool/hints.h"
 #include "tool/keys.h"
 #include "tool/report.h"
 #include "update/der.h"
@@ -97,7 +96,7 @@ int SignArchive(const std::wstring& archivePath, const std::wstring& keyPath) {
     const std::optional<std::array<uint8_t, 32>> digest = hash.Finish();
     const std::optional<std::string> signature = digest ? SignatureBase64(*key, *digest) : std::nullopt;
     if (!signature) return 1;
-    PrintLine(L"UpdateSHA256=" + HexLower(*digest));
+    PrintLine(L"UpdateSHA256=" + FormatSha256Hex(*digest));
     PrintLine(L"UpdateSignature=" + Ascii(*signature));
     return 0;
 }

@@ -224,6 +224,16 @@ std::optional<std::array<uint8_t, 32>> ParseSha256Hex(std::wstring_view text) {
     return digest;
 }
 
+std::wstring FormatSha256Hex(const std::array<uint8_t, 32>& digest) {
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    std::wstring out;
+    for (uint8_t byte : digest) {
+        out.push_back(kHex[byte >> 4]);
+        out.push_back(kHex[byte & 0xF]);
+    }
+    return out;
+}
+
 std::optional<std::string> P256PointFromSpki(std::string_view der) {
     if (der.size() != kSpkiSize || SpkiFromP256Point(der.substr(kSpkiSize - 65)) != der) return std::nullopt;
     return std::string(der.substr(kSpkiSize - 65));

@@ -16,6 +16,8 @@ std::string EncodeBase64(std::string_view bytes);
 
 // Exactly 64 hex digits in either case, nothing around them.
 std::optional<std::array<uint8_t, 32>> ParseSha256Hex(std::wstring_view text);
+// The 64 lower-case hex digits of a digest, as sha256sum prints them.
+std::wstring FormatSha256Hex(const std::array<uint8_t, 32>& digest);
 
 // The uncompressed point 0x04||X||Y (65 bytes) of a DER SubjectPublicKeyInfo for id-ecPublicKey
 // on the named curve prime256v1; nullopt for any other key or any deviation from DER.

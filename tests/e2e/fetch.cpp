@@ -8,6 +8,7 @@
 
 #include "net/download.h"
 #include "net/resume.h"
+#include "update/der.h"
 #include "update/verify.h"
 
 int wmain(int argc, wchar_t** argv) {
@@ -32,11 +33,7 @@ int wmain(int argc, wchar_t** argv) {
     hooks.chunk = [&](const char* data, size_t size) { hash->Update(data, size); };
     const ResumePolicy policy = {5, static_cast<DWORD>(_wtoi(argv[4])), static_cast<DWORD>(_wtoi(argv[5]))};
     const bool ok = DownloadArchive(argv[1], argv[3], argv[2], hooks, policy);
-    for (uint8_t byte : hash->Finish().value_or(std::array<uint8_t, 32>{})) {
-        char hex[3];
-        std::snprintf(hex, sizeof(hex), "%02x", byte);
-        digest += hex;
-    }
+    for (wchar_t c : FormatSha256Hex(hash->Finish().value_or(std::array<uint8_t, 32>{}))) digest += static_cast<char>(c);
     std::printf("{\"ok\": %s, \"calls\": [%s], \"waits\": [%s], \"restarts\": %d, \"sha256\": \"%s\"}\n",
                 ok ? "true" : "false", calls.c_str(), waits.c_str(), restarts, digest.c_str());
     return 0;

@@ -130,7 +130,10 @@ TEST(Der, Base64) {
 TEST(Der, Sha256Hex) {
     std::wstring lower = Ascii(kDigest), upper = lower, mixed = lower;
     for (size_t i = 0; i < 64; ++i) upper[i] = towupper(upper[i]), mixed[i] = i % 2 ? upper[i] : lower[i];
-    for (const auto& text : {lower, upper, mixed}) EXPECT_EQ(Hex(ParseSha256Hex(text)), kDigest) << text;
+    for (const auto& text : {lower, upper, mixed}) {
+        EXPECT_EQ(Hex(ParseSha256Hex(text)), kDigest) << text;
+        EXPECT_EQ(FormatSha256Hex(ParseSha256Hex(text).value()), lower);
+    }
     for (const auto& text : {lower.substr(1), lower + L"0", L" " + lower.substr(1), L"0x" + lower.substr(2),
                              Ascii(Edit(kDigest, "39", "g9")), lower.substr(1) + L"\uff10", std::wstring()})
         EXPECT_FALSE(ParseSha256Hex(text)) << text;
