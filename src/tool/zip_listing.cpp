@@ -1,5 +1,8 @@
 #include "tool/zip_listing.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 const uint32_t kEndSignature = 0x06054b50;
@@ -23,24 +26,27 @@ std::string Normalised(std::string text) {
 }
 
 // Values the 32-bit fields left at their maximum come from the zip64 extra field, in order.
-bool ApplyZip64Extra(std::string_view extra, uint64_t* size, uint64_t* compressed, bool sizeFull,
-                     bool compressedFull) {
+bool ApplyZip64Extra(std::string_view extra, ZipEntry* entry) {
+    std::pair<bool, uint64_t*> wanted[] = {{entry->size == 0xFFFFFFFF, &entry->size},
+                                           {entry->compressedSize == 0xFFFFFFFF, &entry->compressedSize},
+                                           {entry->offset == 0xFFFFFFFF, &entry->offset}};
     for (size_t at = 0; at + 4 <= extra.size();) {
         const uint64_t tag = Little(extra, at, 2), length = Little(extra, at + 2, 2);
         if (at + 4 + length > extra.size()) return false;
         if (tag == kZip64ExtraTag) {
             size_t field = at + 4;
-            for (auto [full, value] : {std::pair{sizeFull, size}, std::pair{compressedFull, compressed}}) {
+            for (auto [full, value] : wanted) {
                 if (!full) continue;
                 if (field + 8 > at + 4 + length) return false;
                 *value = Little(extra, field, 8);
                 field += 8;
+                entry->zip64 = true;
             }
             return true;
         }
         at += 4 + length;
     }
-    return !sizeFull && !compressedFull;
+    return std::none_of(std::begin(wanted), std::end(wanted), [](const auto& w) { return w.first; });
 }
 
 }  // namespace
@@ -74,11 +80,18 @@ std::optional<std::vector<ZipEntry>> ReadZipDirectory(std::string_view directory
         const size_t nameLength = Little(directory, at + 28, 2), extraLength = Little(directory, at + 30, 2),
                      commentLength = Little(directory, at + 32, 2);
         if (at + 46 + nameLength + extraLength + commentLength > directory.size()) return std::nullopt;
-        ZipEntry entry{std::string(directory.substr(at + 46, nameLength)), Little(directory, at + 24, 4)};
-        uint64_t compressed = Little(directory, at + 20, 4);
-        if (!ApplyZip64Extra(directory.substr(at + 46 + nameLength, extraLength), &entry.size, &compressed,
-                             entry.size == 0xFFFFFFFF, compressed == 0xFFFFFFFF))
-            return std::nullopt;
+        ZipEntry entry;
+        entry.name = std::string(directory.substr(at + 46, nameLength));
+        entry.madeBy = static_cast<uint16_t>(Little(directory, at + 4, 2));
+        entry.versionNeeded = static_cast<uint16_t>(Little(directory, at + 6, 2));
+        entry.flags = static_cast<uint16_t>(Little(directory, at + 8, 2));
+        entry.method = static_cast<uint16_t>(Little(directory, at + 10, 2));
+        entry.crc32 = static_cast<uint32_t>(Little(directory, at + 16, 4));
+        entry.compressedSize = Little(directory, at + 20, 4);
+        entry.size = Little(directory, at + 24, 4);
+        entry.externalAttributes = static_cast<uint32_t>(Little(directory, at + 38, 4));
+        entry.offset = Little(directory, at + 42, 4);
+        if (!ApplyZip64Extra(directory.substr(at + 46 + nameLength, extraLength), &entry)) return std::nullopt;
         entries.push_back(std::move(entry));
         at += 46 + nameLength + extraLength + commentLength;
     }

@@ -25,6 +25,15 @@ std::optional<ZipEnd> FindZipEnd(std::string_view tail, uint64_t tailOffset);
 struct ZipEntry {
     std::string name;  // as stored: UTF-8 or the DOS code page, '/' or '\' separators
     uint64_t size = 0;
+    uint64_t compressedSize = 0;
+    uint64_t offset = 0;  // of the local header
+    uint32_t crc32 = 0;
+    uint16_t method = 0;
+    uint16_t flags = 0;  // bit 3: data descriptor; bit 11: UTF-8 name
+    uint16_t madeBy = 0;
+    uint16_t versionNeeded = 0;
+    uint32_t externalAttributes = 0;
+    bool zip64 = false;  // some value came from a zip64 extra field
 };
 // The `count` entries of a central directory; nothing when it is cut short or malformed.
 std::optional<std::vector<ZipEntry>> ReadZipDirectory(std::string_view directory, uint64_t count);

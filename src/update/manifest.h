@@ -35,3 +35,9 @@ std::string FormatManifest(const Manifest& manifest);
 // component, an empty component, a control character), a path repeats (letter case folded),
 // or an entry's range lies outside the archive.
 std::optional<Manifest> ParseManifest(const std::string& text);
+
+// True when `path` (UTF-8, '/' separated, a trailing '/' for a folder) is one ParseManifest
+// accepts: relative, no empty, "." or ".." component, no backslash, drive, control character
+// or other character Windows refuses in a file name, no component ending in a dot or a blank
+// (Windows would drop them), no device name (CON, NUL, COM1...).
+bool IsSafeManifestPath(const std::string& path);
