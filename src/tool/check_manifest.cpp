@@ -127,9 +127,11 @@ void CheckRanges(Report& report, const std::vector<ManifestEntry>& entries, cons
                                      : answer.status != 206 ? L"HTTP " + std::to_wstring(answer.status)
                                                             : L"206 com Content-Range " + Quoted(answer.contentRange) +
                                                                   L" ou corpo de outro tamanho";
-            report(Mark::Warning, L"UpdateURL: pedido de Range (" + asked + L") respondido com " + got +
-                                      L": os patches viram download completo; ative Range no servidor" +
-                                      (seen.empty() ? L"" : L" (" + DescribeRequest(seen.back()) + L")"));
+            std::wstring line = L"UpdateURL: pedido de Range (" + asked + L") respondido com ";
+            line += got;
+            line += L": os patches viram download completo; ative Range no servidor";
+            if (!seen.empty()) line += L" (" + DescribeRequest(seen.back()) + L")";
+            report(Mark::Warning, line);
             return;
         }
         if (!onlyProbe && answer.digest != entry->rawSha256) {
