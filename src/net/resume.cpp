@@ -143,8 +143,10 @@ Outcome Attempt(HINTERNET session, Transfer& t, const ArchiveHooks& hooks, const
         return Outcome::Failed;  // what was written stays for the next start
     }
     if (body.overLimit) {
-        Forget(t);  // a body longer than its server said cannot be trusted for any of its bytes
-        return Outcome::Failed;
+        // A body longer than its server said cannot be trusted for any of its bytes; a range may
+        // be a server's error that the whole file is not.
+        Forget(t);
+        return continues ? Outcome::Broken : Outcome::Failed;
     }
     if (!body.readFailed && (t.info.length == 0 || t.have >= t.info.length)) return Outcome::Complete;
     return t.retryable ? Outcome::Broken : Outcome::Failed;
