@@ -182,7 +182,7 @@ def small_disk(tmp_path):
     subprocess.run(["umount", "-l", disk], check=True)
 
 
-BIG = bytes(range(256)) * (24 << 12)  # 6 MiB
+BIG = bytes(range(256)) * (6 << 12)  # 6 MiB
 
 
 def fills_the_disk(disk):
