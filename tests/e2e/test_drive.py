@@ -44,9 +44,6 @@ ROWS = [  # name, link, replies, result, requests
     ("form past the first MiB", SHARE,
      {DIRECT: html(FILLER + '<form action="https://%s">' % LATE + FILLER * 7), LATE: ARCHIVE, USER: ARCHIVE}, True,
      [DIRECT, USER]),
-    # A page sent a byte every 2 s is given up after 30 s, as a page without a form.
-    ("page that never ends", SHARE, {DIRECT: body(b"<html>" + b" " * 4000, piece=1, pause=2, content_type="text/html"),
-                                     USER: ARCHIVE}, True, [DIRECT, USER]),
 ]
 
 

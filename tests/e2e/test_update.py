@@ -172,7 +172,6 @@ def test_progress_then_closing_mid_download(install, serve):
 
 @pytest.fixture
 def small_disk(tmp_path):
-    """The first install folder's parent, as an 8 MiB disk of its own."""
     (tmp_path / "0").mkdir()
     subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8m", "tmpfs", tmp_path / "0"], check=True)
     yield tmp_path / "0"
@@ -186,7 +185,6 @@ BIG = bytes(range(256)) * (6 << 12)  # 6 MiB
                                          (resumable(BIG, drops=[(1 << 20, 5)]), len(BIG))],
                          ids=["too big for the disk", "disk filled meanwhile"])
 def test_a_full_disk(small_disk, install, serve, reply, size):
-    """Told before anything is fetched, or when a write fails (N rounded up); the part that fitted stays."""
     serve({"/v.txt": NEW, "/u.zip": reply})
     inst = install(INSTALL)
     part, kept = inst.dir / "update_temp.zip.part", size == len(BIG)

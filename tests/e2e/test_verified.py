@@ -117,7 +117,6 @@ def test_update_is_verified(install, serve, httpserver, keys, archive, key, remo
     updated = ending == DONE
     assert (inst.dir / "bin/velmoraclient.exe").exists() == updated and not (inst.dir / "update_temp.zip").exists()
     assert (inst.dir / "version.txt").read_bytes() == (b"1.0.1" if updated else b"1.0.0")
-    # Under a key, the archive is asked for only when the applied configuration names the version served.
     asked = not key or (title == "Assinado" and VERSION + b"\r\n" in text)
     assert ("/u.zip" in [r.path for r, _ in httpserver.log]) == asked
 
