@@ -26,6 +26,10 @@ struct LauncherConfig {
     std::wstring UpdatePublicKey;
     std::wstring UpdateSHA256;
     std::wstring UpdateSignature;
+    // A newer launcher that replaces this one once MinLauncherBuild retires it (remote only).
+    std::wstring LauncherURL;
+    std::wstring LauncherSHA256;
+    std::wstring LauncherSignature;
 };
 
 extern LauncherConfig g_config;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/build.h"
 #include "app/state.h"
 #include "app/text.h"
 #include "tool/hints.h"
@@ -210,8 +211,8 @@ void CheckRemoteConfig(Report& report) {
     const bool gated = std::any_of(entries.begin(), entries.end(),
                                    [](const RemoteEntry& e) { return e.inLauncher && e.key == L"MinLauncherBuild"; });
     const std::wstring builds = L"MinLauncherBuild " + std::to_wstring(g_config.MinLauncherBuild) + L", este launcher é o build " +
-                                std::to_wstring(LAUNCHER_BUILD);
-    if (g_config.MinLauncherBuild > LAUNCHER_BUILD)
+                                std::to_wstring(LauncherBuild());
+    if (g_config.MinLauncherBuild > LauncherBuild())
         report(Mark::Error, L"ConfigURL: " + builds + L": ele se declara desatualizado; baixe o valor ou distribua o launcher novo");
     else if (gated)
         report(Mark::Ok, L"ConfigURL: " + builds + L": aceito");
