@@ -23,8 +23,9 @@ namespace {
 
 const std::vector<std::wstring> kIniKeys = {L"ServerName", L"ConfigURL", L"VersionURL", L"UpdateURL",
                                             L"ClientExe",  L"SiteURL",   L"UpdatePublicKey"};
-const std::vector<std::wstring> kRemoteKeys = {L"ServerName", L"VersionURL",       L"UpdateURL",    L"ClientExe",
-                                               L"SiteUrl",    L"MinLauncherBuild", L"UpdateSHA256", L"UpdateSignature"};
+const std::vector<std::wstring> kRemoteKeys = {
+    L"ServerName",      L"VersionURL",  L"UpdateURL",      L"ClientExe",        L"SiteUrl", L"MinLauncherBuild",
+    L"UpdateSHA256",    L"UpdateSignature", L"LauncherURL", L"LauncherSHA256", L"LauncherSignature"};
 
 std::wstring Lower(std::wstring text) {
     for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
@@ -212,10 +213,14 @@ void CheckRemoteConfig(Report& report) {
                                    [](const RemoteEntry& e) { return e.inLauncher && e.key == L"MinLauncherBuild"; });
     const std::wstring builds = L"MinLauncherBuild " + std::to_wstring(g_config.MinLauncherBuild) + L", este launcher é o build " +
                                 std::to_wstring(LauncherBuild());
-    if (g_config.MinLauncherBuild > LauncherBuild())
+    const bool replaces = !g_config.LauncherURL.empty() && !g_config.LauncherSHA256.empty();
+    if (g_config.MinLauncherBuild > LauncherBuild() && replaces)
+        report(Mark::Ok, L"ConfigURL: " + builds + L": ele se substitui pelo launcher de LauncherURL");
+    else if (g_config.MinLauncherBuild > LauncherBuild())
         report(Mark::Error, L"ConfigURL: " + builds + L": ele se declara desatualizado; baixe o valor ou distribua o launcher novo");
     else if (gated)
         report(Mark::Ok, L"ConfigURL: " + builds + L": aceito");
+    if (!g_config.LauncherURL.empty()) CheckPublishedLauncher(report);
 }
 
 // The published version as the launcher reads it; nothing when it cannot be had.
