@@ -1,12 +1,11 @@
 """The launcher in real installs: a folder it may not write, a second start, a client still
 running, closing while a tool unpacks, accented texts, a version file it cannot replace."""
 import subprocess
-import time
 from pathlib import Path
 
 import pytest
 
-from conftest import STANDIN, wait_until, wine
+from conftest import STANDIN, seen, wait_until, wine
 
 UPDATE = {"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n",
           "version.txt": "1.0.0", "tar.exe.action": "unzip"}
@@ -69,15 +68,16 @@ def test_unwritable_folder(install, httpserver, immutable, answer):
         assert [parent for name, parent in processes(inst.env).values() if name == "velmoraclient.exe"] == [player]
 
 
-def test_second_start_shows_the_first_and_leaves(install):
+def test_second_start_shows_the_first_and_leaves(install, serve, httpserver):
     first = install({})
     first.probe("wait-window", 20000, "wait-enabled", 15000, "minimize")
     second = subprocess.run(["wine", first.dir / "VelmoraLauncher.exe"], cwd=first.dir, env=first.env, timeout=20,
                             stdin=subprocess.DEVNULL, capture_output=True)
     state, = first.probe("sleep", 500, "dump")
     assert (second.returncode, state["minimized"], state["foreground"]) == (0, False, True)
-    other = install({})  # another folder's launcher runs beside it
-    time.sleep(3)
+    serve({"/v.txt": "1.0.1"})  # another folder's launcher runs its own pass beside it
+    other = install({"launcher_config.ini": UPDATE["launcher_config.ini"], "version.txt": "1.0.1"})
+    assert wait_until(lambda: seen(httpserver) == ["/v.txt"], 30)
     assert other.proc.poll() is None and first.proc.poll() is None
 
 
