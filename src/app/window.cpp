@@ -111,7 +111,7 @@ bool RegisterMainClass(HINSTANCE instance) {
 
 HWND CreateMainWindow(HINSTANCE instance) {
     POINT origin = CentredOrigin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    // A launcher handed over to opens where the player left its predecessor's window.
+    // A launcher taking over from another opens where the player left that one's window.
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     GetStartupInfoW(&si);

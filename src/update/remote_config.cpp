@@ -145,7 +145,7 @@ bool ApplyRemoteConfig() {
     MessageBoxW(g_hwndMain, message.c_str(), L"Launcher Desatualizado", MB_OK | MB_ICONWARNING);
     const std::wstring site = SiteToOpen(g_config.SiteURL);
     // An elevated copy has the player's launcher open it: a browser must not get our rights.
-    if (!site.empty() && !AskPlayerLauncher(PlayerRequest::OpenSite, site))
+    if (!site.empty() && !AskPlayerLauncher(PlayerRequest::OpenSite, site).has_value())
         ShellExecuteW(nullptr, L"open", site.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     PostMessageW(g_hwndMain, WM_CLOSE, 0, 0);
     g_busy.exchange(false);
