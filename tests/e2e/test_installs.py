@@ -26,9 +26,17 @@ def immutable():
         subprocess.run(["chattr", "-i", path], check=True)
 
 
-def running(name):
-    """Linux processes of the Wine prefix named `name` (Wine names a process after its exe)."""
-    return [p for p in Path("/proc").glob("[0-9]*/status") if p.read_text().startswith("Name:\t%s\n" % name)]
+def running(name, env):
+    """Linux processes of the Wine prefix named `name` (Wine names a process after its exe); other
+    prefixes on the machine are not ours to count."""
+    mine, found = b"\0WINEPREFIX=%s\0" % env["WINEPREFIX"].encode(), []
+    for status in Path("/proc").glob("[0-9]*/status"):
+        try:
+            if status.read_text().startswith("Name:\t%s\n" % name) and mine in b"\0" + (status.parent / "environ").read_bytes():
+                found.append(status)
+        except OSError:  # it has ended meanwhile
+            pass
+    return found
 
 
 def processes(env):
@@ -102,7 +110,7 @@ def test_closing_while_a_tool_hangs_ends_the_tool(install, serve):
     inst = install(dict(UPDATE, **{"tar.exe.action": "hang"}))
     inst.probe("wait-window", 20000, "wait-status", 30000, "Extraindo arquivos...", "sleep", 500, "close",
                "wait-gone", 10000)
-    assert inst.proc.wait(20) == 0 and inst.calls() and wait_until(lambda: not running("tar.exe"), 5)
+    assert inst.proc.wait(20) == 0 and inst.calls() and wait_until(lambda: not running("tar.exe", inst.env), 5)
     assert (inst.dir / "version.txt").read_bytes() == b"1.0.0"
 
 
