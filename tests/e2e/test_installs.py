@@ -27,8 +27,7 @@ def immutable():
 
 
 def running(name, env):
-    """Linux processes of the Wine prefix named `name` (Wine names a process after its exe); other
-    prefixes on the machine are not ours to count."""
+    """Linux processes named `name` (Wine names a process after its exe) of this Wine prefix only."""
     mine, found = b"\0WINEPREFIX=%s\0" % env["WINEPREFIX"].encode(), []
     for status in Path("/proc").glob("[0-9]*/status"):
         try:

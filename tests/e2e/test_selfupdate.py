@@ -19,9 +19,8 @@ OUTDATED = "Launcher desatualizado! Acesse o site."
 
 
 def build_of(path):
-    pe = pefile.PE(path)
-    return int(next(st.entries[b"LauncherBuild"] for info in pe.FileInfo[0] if info.Key == b"StringFileInfo"
-                    for st in info.StringTable))
+    return int(next(st.entries[b"LauncherBuild"] for info in pefile.PE(path).FileInfo[0]
+                    if info.Key == b"StringFileInfo" for st in info.StringTable))
 
 
 ROWS = [  # served launcher, its digest published, signed (None: no key), the bar at the box (None: replaced)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <functional>
 
 #include "app/build.h"
@@ -10,15 +11,7 @@
 
 namespace {
 
-// The launcher this build made, beside the tests' folder.
-std::string BuiltLauncher() {
-    return ReadBytes(fs::path(ModulePath()).parent_path().parent_path() / "VelmoraLauncher.exe");
-}
-
-void Put16(std::string& image, size_t at, uint16_t value) {
-    image[at] = static_cast<char>(value & 0xFF);
-    image[at + 1] = static_cast<char>(value >> 8);
-}
+void Put16(std::string& image, size_t at, uint16_t value) { std::memcpy(&image[at], &value, 2); }  // little-endian
 
 size_t PeAt(const std::string& image) { return static_cast<uint8_t>(image[0x3C]) | static_cast<uint8_t>(image[0x3D]) << 8; }
 
@@ -29,15 +22,16 @@ void Rename(std::string& image, const wchar_t* from, const wchar_t* to) {
     image.replace(at, a.size(), std::string(reinterpret_cast<const char*>(to), wcslen(to) * 2));
 }
 
-struct Row {
+struct Row {  // minAbove: MinLauncherBuild minus this launcher's build
     const char* name;
     std::function<void(std::string&)> change;
-    int32_t minAbove;  // MinLauncherBuild minus this launcher's build
+    int32_t minAbove;
     LauncherVerdict verdict;
 };
 
 TEST(LauncherImage, Judged) {
-    const std::string launcher = BuiltLauncher();
+    // The launcher this build made, beside the tests' folder.
+    const std::string launcher = ReadBytes(fs::path(ModulePath()).parent_path().parent_path() / "VelmoraLauncher.exe");
     ASSERT_GT(launcher.size(), 4096u);
     EXPECT_EQ(LauncherBuildOf(launcher), LauncherBuild());
     const Row rows[] = {
