@@ -26,6 +26,8 @@ struct LauncherConfig {
     std::wstring UpdatePublicKey;
     std::wstring UpdateSHA256;
     std::wstring UpdateSignature;
+    // Remote only: the manifest of the archive, which lets an update fetch just what bin lacks.
+    std::wstring UpdateManifest;
 };
 
 extern LauncherConfig g_config;
