@@ -38,6 +38,10 @@ struct ZipEntry {
 // The `count` entries of a central directory; nothing when it is cut short or malformed.
 std::optional<std::vector<ZipEntry>> ReadZipDirectory(std::string_view directory, uint64_t count);
 
+// The entry's name as UTF-8 with '/' separators: as stored when the UTF-8 flag is set,
+// otherwise read in the DOS code page 437, as zip tools wrote names before that flag.
+std::string EntryNameUtf8(const ZipEntry& entry);
+
 // An entry that would land outside the folder it is unpacked into: an absolute path, a
 // drive letter, or a ".." component.
 bool EscapesFolder(const std::string& name);

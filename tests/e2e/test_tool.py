@@ -3,8 +3,12 @@ marked line it must print and its exit code), and the key and signing commands a
 and the launcher's own verification."""
 import base64
 import hashlib
+import io
 import os
+import random
+import struct
 import subprocess
+import zipfile
 from pathlib import Path
 
 import pytest
@@ -181,3 +185,115 @@ def test_signed_release_with_tool_and_openssl_keys(build, wine_env, check, https
                        "version.txt": "1.0.0"}, {"/cfg.txt": text, "/v.txt": "1.0.1", "/u.zip": archive.read_bytes()})
     assert code == 0 and "OK    ConfigURL: assinada, assinatura confere com UpdatePublicKey" in out, out
     assert "OK    UpdateSignature confere com UpdatePublicKey" in out, out
+
+
+# Patch manifests. Python's zipfile writes the archives; the manifest the tool writes must be
+# the one computed here from what zipfile reads back.
+
+def sha(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def manifest_of(data):
+    """The manifest of zip `data`: an entry's raw bytes run from its local header to the next
+    record (zipfile leaves no gaps), its content is what zipfile extracts."""
+    z = zipfile.ZipFile(io.BytesIO(data))
+    starts = sorted(i.header_offset for i in z.infolist()) + [z.start_dir]
+    lines = ["velmora-manifest 1", "archive\t%d\t%s" % (len(data), sha(data))]
+    for info in z.infolist():
+        raw = data[info.header_offset:starts[starts.index(info.header_offset) + 1]]
+        tail = "%d\t%d\t%s\t%08x\t%d\t%s" % (info.header_offset, len(raw), sha(raw), info.CRC, info.compress_size,
+                                            info.filename.replace("\\", "/"))
+        lines.append("D\t" + tail if info.is_dir() else "F\t%d\t%s\t%s" % (info.file_size, sha(z.read(info)), tail))
+    return "\n".join(lines) + "\n"
+
+
+class Unseekable(io.RawIOBase):
+    """A stream zipfile cannot seek back in, so it follows each entry with a data descriptor."""
+    def __init__(self):
+        self.data = bytearray()
+
+    def writable(self):
+        return True
+
+    def write(self, b):
+        self.data += b
+        return len(b)
+
+
+class Cp437Name(zipfile.ZipInfo):
+    """Names stored in the DOS code page without the UTF-8 flag, as old zip tools did."""
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("cp437"), self.flag_bits & ~0x800
+
+
+def make_zip(entries, stream=False, zip64=False, cp437=False):
+    """`entries`: name -> content (deflated), (content, method), or None for a folder entry."""
+    out = Unseekable() if stream else io.BytesIO()
+    with zipfile.ZipFile(out, "w") as z:
+        for name, content in entries.items():
+            info = (Cp437Name if cp437 else zipfile.ZipInfo)(name, date_time=(2024, 5, 6, 7, 8, 10))
+            if content is None:
+                info.CRC = info.file_size = info.compress_size = 0
+                info.external_attr = 0x10
+                z.mkdir(info)
+                continue
+            data, info.compress_type = content if isinstance(content, tuple) else (content, zipfile.ZIP_DEFLATED)
+            with z.open(info, "w", force_zip64=zip64) as f:
+                f.write(data)
+    return bytes(out.data) if stream else out.getvalue()
+
+
+def unsigned_descriptor(data):
+    """`data` with its last entry's data descriptor written without its (optional) signature."""
+    start = zipfile.ZipFile(io.BytesIO(data)).start_dir
+    assert data[start - 16:start - 12] == b"PK\x07\x08"
+    data = data[:start - 16] + data[start - 12:]
+    return data[:-6] + struct.pack("<I", start - 4) + data[-2:]
+
+
+TEXT = b"velmora client data, compressible; " * 3000
+NOISE = random.Random(7).randbytes(150000)  # deflate keeps it in stored blocks
+MIXED = {"velmoraclient.exe": TEXT + NOISE[:5000], "data/": None, "data/mapas/Paço ação.bin": (NOISE, zipfile.ZIP_STORED),
+         "data/vazia/": None, "leia-me.txt": b"", "pasta\\janelas.txt": b"separador do Windows", "deflated/": b""}
+MANIFEST_ARCHIVES = {
+    "stored and deflated, nested and empty folders": make_zip(MIXED),
+    "data descriptors": make_zip(MIXED, stream=True),
+    "data descriptor without its signature": unsigned_descriptor(make_zip(MIXED, stream=True)),
+    "zip64 fields": make_zip(MIXED, zip64=True),
+    "zip64 fields and data descriptors": make_zip(MIXED, stream=True, zip64=True),
+    "names in code page 437": make_zip({"Café/": None, "Café/Menú ½.txt": TEXT, "Ñandú.dat": (NOISE[:999], zipfile.ZIP_STORED)},
+                                       cp437=True),
+    "65536 entries (zip64 end records)": make_zip({"f%d" % i: (b"%d" % i, zipfile.ZIP_STORED) for i in range(65536)}),
+}
+
+
+@pytest.mark.parametrize("name", MANIFEST_ARCHIVES)
+def test_manifest(build, wine_env, tmp_path, name):
+    data = MANIFEST_ARCHIVES[name]
+    archive = tmp_path / "cliente 1.4.zip"
+    archive.write_bytes(data)
+    done = wine(wine_env, build / "VelmoraTool.exe", "manifest", winpath(archive))
+    assert done.returncode == 0, done.stderr.decode("utf-8", "replace")
+    assert (tmp_path / "cliente 1.4.zip.manifest").read_text("utf-8").split("\n") == manifest_of(data).split("\n")
+
+
+MANIFEST_FAILURES = {  # name: (archive, what the ERRO line says)
+    "bzip2 entry": (make_zip({"a.txt": (TEXT, zipfile.ZIP_BZIP2)}), 'Entrada "a.txt": método de compressão 12'),
+    "damaged stored data": (make_zip({"b.bin": (NOISE[:999], zipfile.ZIP_STORED)}).replace(NOISE[500:510], bytes(10)),
+                            'Entrada "b.bin": CRC-32 não confere'),
+    "names differing in letter case": (make_zip({"Data/a.txt": b"1", "data/A.TXT": b"2"}), 'Entrada "data/A.TXT": repete'),
+    "file under a file": (make_zip({"a": b"1", "a/b": b"2"}), 'Entrada "a/b": repete'),
+    "name leaving the folder": (make_zip({"../x.dll": b"x"}), 'Entrada "../x.dll": caminho que o launcher recusa'),
+    "not a zip": (b"Rar!\x1a\x07\x00" + bytes(100), "Não é um zip legível"),
+}
+
+
+@pytest.mark.parametrize("name", MANIFEST_FAILURES)
+def test_manifest_refused(build, wine_env, tmp_path, name):
+    data, says = MANIFEST_FAILURES[name]
+    (tmp_path / "u.zip").write_bytes(data)
+    done = wine(wine_env, build / "VelmoraTool.exe", "manifest", winpath(tmp_path / "u.zip"), winpath(tmp_path / "m.txt"))
+    lines = done.stderr.decode("utf-8").splitlines()
+    assert done.returncode == 1 and lines[0].startswith("ERRO  " + says) and not (tmp_path / "m.txt").exists(), lines
+    assert wine(wine_env, build / "VelmoraTool.exe", "manifest").returncode == 2
