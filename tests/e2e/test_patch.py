@@ -14,7 +14,7 @@ import zipfile
 import pytest
 from werkzeug import Response
 
-from conftest import STANDIN, wait_until, zipped
+from conftest import STANDIN, wait_until, wine, winpath, zipped
 from test_verified import keys, signature, signed  # noqa: F401 (keys is a fixture)
 
 DONE = "Atualização concluída!"
@@ -41,15 +41,15 @@ def spans(archive):
                                                                   [z.start_dir])}
 
 
-def manifest(archive):
-    z = zipfile.ZipFile(io.BytesIO(archive))
-    lines = ["velmora-manifest 1", "archive\t%d\t%s" % (len(archive), sha(archive))]
-    for name, (first, end) in spans(archive).items():
-        info = z.getinfo(name)
-        lines.append(("D\t" if info.is_dir() else "F\t%d\t%s\t" % (info.file_size, sha(z.read(name)))) +
-                     "%d\t%d\t%s\t%08x\t%d\t%s" % (first, end - first, sha(archive[first:end]), info.CRC,
-                                                   info.compress_size, name))
-    return ("\n".join(lines) + "\n").encode()
+@pytest.fixture
+def manifest(build, wine_env, tmp_path):
+    """The manifest of an archive, as the operator's tool makes it."""
+    def make(archive):
+        (tmp_path / "a.zip").write_bytes(archive)
+        done = wine(wine_env, build / "VelmoraTool.exe", "manifest", winpath(tmp_path / "a.zip"))
+        assert done.returncode == 0, done.stdout
+        return (tmp_path / "a.zip.manifest").read_bytes()
+    return make
 
 
 def asked(archive, *groups):
@@ -109,7 +109,7 @@ def update(inst, ending=DONE, *before):
     assert inst.proc.wait(20) == 0
 
 
-def test_patch_fetches_only_what_bin_lacks(install, serve, httpserver, build):
+def test_patch_fetches_only_what_bin_lacks(install, serve, httpserver, build, manifest):
     """The first patch after an older launcher hashes bin; then a damaged file is repaired, while a file
     whose size and time still match the record is taken at its word; then only the version changes."""
     new, published = zipped(NEW, build), ["2"]
@@ -134,7 +134,7 @@ def test_patch_fetches_only_what_bin_lacks(install, serve, httpserver, build):
     assert bin_holds(inst, dict(NEW, **{"data/sounds.pak": b"X" + NEW["data/sounds.pak"][1:]}))
 
 
-def test_drop_and_restart_mid_patch(install, serve, httpserver, build):
+def test_drop_and_restart_mid_patch(install, serve, httpserver, build, manifest):
     """A drop costs only the entry in flight; a launcher closed mid-patch asks at its next start only for
     what was missing."""
     new = zipped(NEW, build)
@@ -162,8 +162,8 @@ FALLBACKS = [  # name, digest and signature in the configuration, manifest of an
 
 
 @pytest.mark.parametrize("digest, other, server, key", [pytest.param(*r[1:], id=r[0]) for r in FALLBACKS])
-def test_anything_unexpected_ends_as_the_full_update(install, serve, httpserver, build, keys, digest, other, server,
-                                                     key):
+def test_anything_unexpected_ends_as_the_full_update(install, serve, httpserver, build, manifest, keys, digest, other,
+                                                     server, key):
     new = zipped(NEW, build)
     described = manifest(zipped(dict(NEW, extra=b"x"), build) if other else new)
     publisher = keys["publisher"]
@@ -203,7 +203,7 @@ def nginx(tmp_path):
     proc.wait(10)
 
 
-def test_patch_against_nginx_under_a_key(install, build, keys, nginx):
+def test_patch_against_nginx_under_a_key(install, build, manifest, keys, nginx):
     url, root, log = nginx
     new = zipped(NEW, build)
     key, public = keys["publisher"]
