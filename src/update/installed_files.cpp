@@ -10,8 +10,6 @@
 
 namespace {
 
-const DWORD kReadChunk = 1 << 20;
-
 uint64_t Join(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
 
 std::optional<FileStamp> StampOf(const std::wstring& path) {
@@ -40,18 +38,17 @@ std::wstring EntryPath(const std::wstring& bin, const std::string& path) {
     return bin + L"\\" + relative;
 }
 
-std::optional<std::array<uint8_t, 32>> HashFile(const std::wstring& path,
-                                                const std::function<void(uint64_t hashed)>& hashed) {
+std::optional<std::array<uint8_t, 32>> FileHasher::Hash(const std::wstring& path,
+                                                        const std::function<void(uint64_t hashed)>& hashed) {
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return std::nullopt;
-    std::vector<char> buffer(kReadChunk);
     Sha256 hash;
     uint64_t done = 0;
     DWORD got = 0;
-    while (ReadFile(file.get(), buffer.data(), kReadChunk, &got, nullptr)) {
+    while (ReadFile(file.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr)) {
         if (got == 0) return hash.Finish();
-        hash.Update(buffer.data(), got);
+        hash.Update(buffer_.data(), got);
         done += got;
         if (hashed) hashed(done);
     }
@@ -89,11 +86,12 @@ InstalledCheck CheckInstalled(const Manifest& manifest, const std::wstring& bin)
         }
     }
 
+    FileHasher hasher;
     uint64_t before = 0;
     int shown = -1;
     for (const auto& [i, stamp] : unknown) {
         const ManifestEntry& entry = manifest.entries[i];
-        const std::optional<std::array<uint8_t, 32>> digest = HashFile(EntryPath(bin, entry.path), [&](uint64_t done) {
+        const std::optional<std::array<uint8_t, 32>> digest = hasher.Hash(EntryPath(bin, entry.path), [&](uint64_t done) {
             const int percent = toHash ? static_cast<int>((before + done) * 100 / toHash) : 100;
             if (percent != shown) SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(shown = percent), 0);
         });

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,10 +18,19 @@ std::wstring InstallRecordPath();
 // Where a manifest path lands under `bin` (no trailing backslash for a folder).
 std::wstring EntryPath(const std::wstring& bin, const std::string& path);
 
-// The SHA-256 of a file's bytes; `hashed` is told the bytes done so far. Nothing when the file
-// cannot be read to its end.
-std::optional<std::array<uint8_t, 32>> HashFile(const std::wstring& path,
+// Reads files in pieces of its buffer. One for many files: under Wine a fresh megabyte for each
+// file costs more than reading and hashing it.
+class FileHasher {
+public:
+    FileHasher() : buffer_(size_t{1} << 20) {}
+    // The SHA-256 of a file's bytes; `hashed` is told the bytes done so far. Nothing when the
+    // file cannot be read to its end.
+    std::optional<std::array<uint8_t, 32>> Hash(const std::wstring& path,
                                                 const std::function<void(uint64_t hashed)>& hashed = nullptr);
+
+private:
+    std::vector<char> buffer_;
+};
 
 struct InstalledCheck {
     std::vector<size_t> needed;        // manifest entries bin lacks: files missing or differing, folders missing

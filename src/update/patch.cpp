@@ -307,7 +307,7 @@ void BeforeExtraction(const std::wstring& archive, PatchState& state) {
     state.describesArchive =
         GetFileAttributesExW(archive.c_str(), GetFileExInfoStandard, &data) &&
         ((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) == state.manifest->archiveSize &&
-        (!g_config.UpdateSHA256.empty() || HashFile(archive) == state.manifest->archiveSha256);
+        (!g_config.UpdateSHA256.empty() || FileHasher().Hash(archive) == state.manifest->archiveSha256);
 }
 
 void RecordInstall(const std::wstring& bin, const PatchState& state) {
