@@ -280,7 +280,10 @@ PatchResult PreparePatch(const std::wstring& archive, const std::wstring& bin, P
     SetStatus(L"Verificando arquivos instalados...");
     SetBar(0);
     const InstalledCheck check = CheckInstalled(*state.manifest, bin);
-    if (check.needed.empty()) return state.result = PatchResult::Current;
+    if (check.needed.empty()) {
+        DiscardPatchPart(archive);  // bin was mended some other way since
+        return state.result = PatchResult::Current;
+    }
     uint64_t neededRaw = 0;
     for (size_t index : check.needed)
         if (!state.manifest->entries[index].folder) neededRaw += state.manifest->entries[index].rawLength;
