@@ -127,9 +127,11 @@ void CheckRanges(Report& report, const std::vector<ManifestEntry>& entries, cons
                                      : answer.status != 206 ? L"HTTP " + std::to_wstring(answer.status)
                                                             : L"206 com Content-Range " + Quoted(answer.contentRange) +
                                                                   L" ou corpo de outro tamanho";
-            report(Mark::Warning, L"UpdateURL: pedido de Range (" + asked + L") respondido com " + got +
-                                      L": os patches viram download completo; ative Range no servidor" +
-                                      (seen.empty() ? L"" : L" (" + DescribeRequest(seen.back()) + L")"));
+            std::wstring line = L"UpdateURL: pedido de Range (" + asked + L") respondido com ";
+            line += got;
+            line += L": os patches viram download completo; ative Range no servidor";
+            if (!seen.empty()) line += L" (" + DescribeRequest(seen.back()) + L")";
+            report(Mark::Warning, line);
             return;
         }
         if (!onlyProbe && answer.digest != entry->rawSha256) {
@@ -159,18 +161,22 @@ void CheckPatchManifest(Report& report, const std::wstring& url, const std::opti
                             L"VelmoraTool manifest");
         return;
     }
-    report(Mark::Ok, L"UpdateManifest: " + std::to_wstring(manifest->entries.size()) + L" entradas, arquivo de " +
+    report(Mark::Ok, L"UpdateManifest: " + std::to_wstring(manifest->entries.size()) + L" entrada(s), arquivo de " +
                          std::to_wstring(manifest->archiveSize) + L" bytes");
     const std::wstring digest = FormatSha256Hex(manifest->archiveSha256);
-    const std::optional<std::array<uint8_t, 32>> published = ParseSha256Hex(g_config.UpdateSHA256);
-    if (published && *published != manifest->archiveSha256)
-        report(Mark::Error, L"UpdateManifest: descreve o arquivo de SHA-256 " + digest +
-                                L", não o de UpdateSHA256 (o launcher o ignora): gere-o do zip publicado");
-    if (!served) return;
+    if (!served) {
+        // Nothing received to compare with: what the launcher compares under a key is UpdateSHA256.
+        const std::optional<std::array<uint8_t, 32>> published = ParseSha256Hex(g_config.UpdateSHA256);
+        if (published && *published != manifest->archiveSha256)
+            report(Mark::Error, L"UpdateManifest: descreve o arquivo de SHA-256 " + digest +
+                                    L", não o de UpdateSHA256 (o launcher o ignora): gere-o do zip publicado");
+        return;
+    }
     if (served->size != manifest->archiveSize || served->digest != manifest->archiveSha256) {
         report(Mark::Error, L"UpdateManifest: descreve outro arquivo (" + std::to_wstring(manifest->archiveSize) +
                                 L" bytes, SHA-256 " + digest + L"), não o que UpdateURL serve (" +
-                                std::to_wstring(served->size) + L" bytes): gere-o de novo a partir do zip publicado");
+                                std::to_wstring(served->size) + L" bytes; o launcher o ignora): gere-o de novo a "
+                                L"partir do zip publicado");
         CheckRanges(report, {}, *served);
         return;
     }

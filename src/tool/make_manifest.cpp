@@ -21,6 +21,7 @@ namespace {
 const uint32_t kDescriptorSignature = 0x08074b50;
 const uint16_t kEncryptedFlag = 0x0001;
 const uint16_t kDescriptorFlag = 0x0008;
+const uint16_t kUtf8Flag = 0x0800;
 const uint16_t kStored = 0, kDeflated = 8;
 
 uint64_t Little(std::string_view bytes, size_t at, size_t width) {
@@ -166,8 +167,8 @@ std::wstring ReadEntry(ArchiveReader& reader, const ZipEntry& central, uint64_t 
         fixed.size() < 30 ? std::nullopt : ReadLocalHeader(reader.Peek(30 + Little(fixed, 26, 2) + Little(fixed, 28, 2)));
     if (!local) return L"cabeçalho local ausente ou cortado na posição " + std::to_wstring(central.offset);
     // A patch copies the local header as it is and names the entry after it.
-    if (local->name != central.name || local->method != central.method || local->flags != central.flags)
-        return L"o cabeçalho local não confere com o diretório central (nome, método ou flags)";
+    if (local->name != central.name || local->method != central.method || ((local->flags ^ central.flags) & kUtf8Flag))
+        return L"o cabeçalho local não confere com o diretório central (nome ou método)";
     const bool wide = central.zip64 || HasZip64Extra(reader.Peek(local->headerLength), local->headerLength);
     reader.Consume(static_cast<size_t>(local->headerLength));
 
@@ -180,7 +181,7 @@ std::wstring ReadEntry(ArchiveReader& reader, const ZipEntry& central, uint64_t 
         produced += size;
         return true;
     };
-    const std::wstring failure = ReadContent(reader, central, sink);
+    std::wstring failure = ReadContent(reader, central, sink);
     if (!failure.empty()) return failure;
     if (produced != central.size)
         return L"tamanho descompactado " + std::to_wstring(produced) + L" difere do declarado (" +
@@ -226,6 +227,12 @@ size_t FirstConflict(const Manifest& manifest) {
     return bad - 1;
 }
 
+std::wstring FullPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH * 4] = {};
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
+    return length > 0 && length < MAX_PATH * 4 ? full : path;
+}
+
 bool WriteWhole(const std::wstring& path, const std::string& bytes) {
     const std::wstring staging = path + L".gravando";
     bool written = false;
@@ -243,6 +250,8 @@ bool WriteWhole(const std::wstring& path, const std::string& bytes) {
 }  // namespace
 
 int MakeManifest(const std::wstring& archivePath, const std::wstring& manifestPath) {
+    if (CompareStringOrdinal(FullPath(archivePath).c_str(), -1, FullPath(manifestPath).c_str(), -1, TRUE) == CSTR_EQUAL)
+        return Fail(L"O manifesto não pode ser gravado sobre o próprio zip: " + manifestPath);
     const std::optional<ZipListing> zip = ListZip(archivePath);
     if (!zip) return Fail(L"Não é um zip legível (ou não foi possível abrir): " + archivePath);
     Manifest manifest;
@@ -261,15 +270,15 @@ int MakeManifest(const std::wstring& archivePath, const std::wstring& manifestPa
         const size_t index = order[i];
         const ZipEntry& central = zip->entries[index];
         const uint64_t nextStart = i + 1 < order.size() ? zip->entries[order[i + 1]].offset : zip->end.directoryOffset;
-        const std::wstring name = Shown(EntryNameUtf8(central));
+        const std::wstring name = L"Entrada " + Shown(EntryNameUtf8(central)) + L": ";
         if (central.offset < reader.Position())
-            return Fail(L"Entrada " + name + L": sobrepõe a anterior no arquivo (zip malformado)");
+            return Fail(name + L"sobrepõe a anterior no arquivo (zip malformado)");
         if (!reader.Skip(central.offset - reader.Position()))
-            return Fail(L"Entrada " + name + L": começa além do fim do arquivo");
+            return Fail(name + L"começa além do fim do arquivo");
         const std::wstring failure = ReadEntry(reader, central, nextStart, &manifest.entries[index]);
-        if (!failure.empty()) return Fail(L"Entrada " + name + L": " + failure);
+        if (!failure.empty()) return Fail(name + failure);
         if (!IsSafeManifestPath(manifest.entries[index].path))
-            return Fail(L"Entrada " + name + L": caminho que o launcher recusa (absoluto, com '..', '\\', ':', "
+            return Fail(name + L"caminho que o launcher recusa (absoluto, com '..', '\\', ':', "
                                               L"caracteres de controle ou nome reservado do Windows): renomeie-a");
     }
     if (!reader.Skip(manifest.archiveSize - reader.Position())) return Fail(L"Falha ao ler " + archivePath);

@@ -65,11 +65,15 @@ std::string CentralDirectory(const std::vector<CentralEntry>& entries, uint64_t 
     std::string out;
     for (const CentralEntry& entry : entries) {
         // The zip64 extra field holds, in this order, each value its 32-bit field cannot.
-        std::string extra;
+        std::string values, extra;
         for (uint64_t value : {entry.size, entry.compressedSize, entry.offset})
-            if (value >= kFull32) Put(extra, value, 8);
-        const bool zip64 = !extra.empty();
-        if (zip64) extra = std::string("\x01\x00", 2) + static_cast<char>(extra.size()) + '\0' + extra;
+            if (value >= kFull32) Put(values, value, 8);
+        const bool zip64 = !values.empty();
+        if (zip64) {
+            Put(extra, 0x0001, 2);
+            Put(extra, values.size(), 2);
+            extra += values;
+        }
         const uint16_t version = zip64 ? kZip64Version : kPlainVersion;
         Put(out, kCentralSignature, 4);
         Put(out, kMadeByDos | version, 2);

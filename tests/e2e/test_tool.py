@@ -12,6 +12,7 @@ import zipfile
 from pathlib import Path
 
 import pytest
+from werkzeug import Response
 
 from conftest import FOLDER, body, wine, winpath, zipped
 
@@ -40,10 +41,45 @@ def remote(**keys):
     return "[Launcher]\n" + "".join("%s=%s\n" % kv for kv in keys.items())
 
 
+# Patch manifests, computed here from what Python's zipfile reads back.
+
+def sha(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def manifest_of(data):
+    """The manifest of zip `data`: an entry's raw bytes run from its local header to the next
+    record (zipfile leaves no gaps), its content is what zipfile extracts."""
+    z = zipfile.ZipFile(io.BytesIO(data))
+    starts = sorted(i.header_offset for i in z.infolist()) + [z.start_dir]
+    lines = ["velmora-manifest 1", "archive\t%d\t%s" % (len(data), sha(data))]
+    for info in z.infolist():
+        raw = data[info.header_offset:starts[starts.index(info.header_offset) + 1]]
+        tail = "%d\t%d\t%s\t%08x\t%d\t%s" % (info.header_offset, len(raw), sha(raw), info.CRC, info.compress_size,
+                                            info.filename.replace("\\", "/"))
+        lines.append("D\t" + tail if info.is_dir() else "F\t%d\t%s\t%s" % (info.file_size, sha(z.read(info)), tail))
+    return "\n".join(lines) + "\n"
+
+
+def ranged(data):
+    """Serves `data` as a web server does: a single "Range: bytes=a-b" gets a 206 unless an
+    If-Range names another validator."""
+    def handler(request):
+        head, asked = {"ETag": '"v1"', "Accept-Ranges": "bytes"}, request.headers.get("Range", "")
+        if not asked.startswith("bytes=") or request.headers.get("If-Range", '"v1"') != '"v1"':
+            return Response(data, 200, head, content_type="application/zip")
+        first, last = map(int, asked[len("bytes="):].split("-"))
+        head["Content-Range"] = "bytes %d-%d/%d" % (first, last, len(data))
+        return Response(data[first:last + 1], 206, head, content_type="application/zip")
+    return handler
+
+
 PLAIN = ini(VersionURL="{url}/v.txt", UpdateURL="{url}/u.zip")
 WITH_CONFIG = ini(ConfigURL="{url}/cfg.txt")
 CLIENT_ZIP = zipped(CLIENT)  # once: entries carry the time they were written
 GOOD = {"/v.txt": "1.0.1\r\n", "/u.zip": CLIENT_ZIP}
+PATCHED = remote(VersionURL="{url}/v.txt", UpdateURL="{url}/u.zip", UpdateManifest="{url}/u.manifest")
+PATCHES = {"/cfg.txt": PATCHED, "/v.txt": "1.0.1", "/u.zip": ranged(CLIENT_ZIP), "/u.manifest": manifest_of(CLIENT_ZIP)}
 
 ROWS = {  # name: (INI, installed version, replies, a line the check prints, exit code)
     "current": (PLAIN, "1.0.1", GOOD, "OK    Versão publicada igual à instalada", 0),
@@ -90,6 +126,15 @@ ROWS = {  # name: (INI, installed version, replies, a line the check prints, exi
                                                                               UpdateSHA256="0" * 64)}),
                      "ERRO  UpdateSHA256 não confere com o arquivo (o launcher o recusa): publique UpdateSHA256=" +
                      hashlib.sha256(CLIENT_ZIP).hexdigest(), 1),
+    "patch manifest": (WITH_CONFIG, "1.0.0", PATCHES, "OK    UpdateURL: Range atendido com 206; 2 entrada(s) conferida(s)", 0),
+    "manifest of another archive": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.manifest": manifest_of(zipped({"a": b"b"}))}),
+                                    "ERRO  UpdateManifest: descreve outro arquivo", 1),
+    "archive server without ranges": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.zip": CLIENT_ZIP}),
+                                      "AVISO UpdateURL: pedido de Range (bytes 0-", 0),
+    "manifest missing": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.manifest": ("gone", 404)}),
+                         "ERRO  UpdateManifest: HTTP 404", 1),
+    "manifest key misspelt": (WITH_CONFIG, "1.0.0", dict(GOOD, **{"/cfg.txt": PATCHED.replace("Manifest", "Manfest")}),
+                              'ERRO  ConfigURL: chave desconhecida "UpdateManfest" (ignorada): escreva "UpdateManifest"', 1),
 }
 
 
@@ -187,27 +232,6 @@ def test_signed_release_with_tool_and_openssl_keys(build, wine_env, check, https
     assert "OK    UpdateSignature confere com UpdatePublicKey" in out, out
 
 
-# Patch manifests. Python's zipfile writes the archives; the manifest the tool writes must be
-# the one computed here from what zipfile reads back.
-
-def sha(data):
-    return hashlib.sha256(data).hexdigest()
-
-
-def manifest_of(data):
-    """The manifest of zip `data`: an entry's raw bytes run from its local header to the next
-    record (zipfile leaves no gaps), its content is what zipfile extracts."""
-    z = zipfile.ZipFile(io.BytesIO(data))
-    starts = sorted(i.header_offset for i in z.infolist()) + [z.start_dir]
-    lines = ["velmora-manifest 1", "archive\t%d\t%s" % (len(data), sha(data))]
-    for info in z.infolist():
-        raw = data[info.header_offset:starts[starts.index(info.header_offset) + 1]]
-        tail = "%d\t%d\t%s\t%08x\t%d\t%s" % (info.header_offset, len(raw), sha(raw), info.CRC, info.compress_size,
-                                            info.filename.replace("\\", "/"))
-        lines.append("D\t" + tail if info.is_dir() else "F\t%d\t%s\t%s" % (info.file_size, sha(z.read(info)), tail))
-    return "\n".join(lines) + "\n"
-
-
 class Unseekable(io.RawIOBase):
     """A stream zipfile cannot seek back in, so it follows each entry with a data descriptor."""
     def __init__(self):
@@ -297,3 +321,25 @@ def test_manifest_refused(build, wine_env, tmp_path, name):
     lines = done.stderr.decode("utf-8").splitlines()
     assert done.returncode == 1 and lines[0].startswith("ERRO  " + says) and not (tmp_path / "m.txt").exists(), lines
     assert wine(wine_env, build / "VelmoraTool.exe", "manifest").returncode == 2
+
+
+@pytest.mark.parametrize("case", ["signed", "unsigned", "signed, of another archive"])
+def test_manifest_under_a_key(build, wine_env, check, httpserver, tmp_path, case):
+    """Under a publisher key the manifest must carry its signature (sign-config makes it) and
+    describe the archive UpdateSHA256 names."""
+    tool = lambda *args: wine(wine_env, build / "VelmoraTool.exe", *args)
+    public, key = signing_key(tmp_path), winpath(tmp_path / "pkcs8.pem")
+    (tmp_path / "u.zip").write_bytes(CLIENT_ZIP)
+    published = tool("sign", winpath(tmp_path / "u.zip"), key).stdout.decode().split()
+    url = httpserver.url_for("").rstrip("/")
+    (tmp_path / "cfg.txt").write_text(PATCHED.replace("{url}", url) + "\n".join(published) + "\n")
+    (tmp_path / "u.manifest").write_text(manifest_of(zipped({"a": b"b"}) if "another" in case else CLIENT_ZIP))
+    for name in ["cfg.txt"] + (["u.manifest"] if case != "unsigned" else []):
+        assert tool("sign-config", winpath(tmp_path / name), key).returncode == 0
+    replies = dict(PATCHES, **{"/cfg.txt": (tmp_path / "cfg.txt").read_text(), "/u.manifest": (tmp_path / "u.manifest").read_bytes()})
+    code, out = check({"launcher_config.ini": ini(ConfigURL="{url}/cfg.txt", UpdatePublicKey=public),
+                       "version.txt": "1.0.0"}, replies)
+    expected = {"signed": "OK    UpdateManifest: assinado, assinatura confere com UpdatePublicKey",
+                "unsigned": "ERRO  UpdateManifest: não assinado (o launcher o ignora",
+                "signed, of another archive": "ERRO  UpdateManifest: descreve outro arquivo"}[case]
+    assert any(line.startswith(expected) for line in out) and code == (0 if case == "signed" else 1), "\n".join(out)
