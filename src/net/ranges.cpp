@@ -31,7 +31,7 @@ RangeOutcome FetchRange(HINTERNET session, const std::wstring& url, const ByteRa
                         DWORD stallMs, const RangeSink& sink) {
     const Timeouts timeouts = {kDefaultTimeouts.connect, kDefaultTimeouts.send, stallMs};
     const Response response = OpenUrl(session, url, timeouts, RangeHeaders(range, validator));
-    if (!response) return RangeOutcome::Dropped;
+    if (!response) return RangeOutcome::Unanswered;
     if (AnswersHtml(response.get()) ||
         !AnswersRange(QueryStatus(response.get()), QueryHeader(response.get(), HTTP_QUERY_CONTENT_RANGE), range))
         return RangeOutcome::Refused;

@@ -16,10 +16,11 @@ struct ByteRange {
 };
 
 enum class RangeOutcome {
-    Complete,  // every asked byte went to the sink
-    Dropped,   // no answer, or the body broke off or stalled: asking again may mend it
-    Refused,   // an answer other than the asked range (200, another Content-Range, 416, an error)
-    Stopped,   // the sink refused a chunk
+    Complete,    // every asked byte went to the sink
+    Unanswered,  // nothing answered: asking again may mend it once the server has shown it answers
+    Dropped,     // the body broke off or stalled: asking again may mend it
+    Refused,     // an answer other than the asked range (200, another Content-Range, 416, an error)
+    Stopped,     // the sink refused a chunk
 };
 
 // Receives the body in order; false stops the transfer.

@@ -247,21 +247,25 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
     const ResumePolicy policy;
     std::wstring validator;
     Receiver receiver(manifest, part, received, expected);
+    bool answered = false;  // as the archive download, only a server that has answered is waited for
     for (int resumes = 0; !files.empty(); ++resumes) {
         RangeOutcome outcome = RangeOutcome::Complete;
         for (const RangeRequest& request : PlanRequests(manifest, files)) {
             outcome = receiver.Fetch(session.get(), request, validator);
             if (outcome != RangeOutcome::Complete) break;
+            answered = true;
         }
         if (receiver.writeFailed) return PatchResult::Failed;
         if (outcome == RangeOutcome::Refused || outcome == RangeOutcome::Stopped) return PatchResult::Full;
+        answered = answered || outcome == RangeOutcome::Dropped;
         const std::set<uint64_t> now(part.record.done.begin(), part.record.done.end());
         files.erase(std::remove_if(files.begin(), files.end(),
                                    [&](size_t index) { return now.count(manifest.entries[index].offset) > 0; }),
                     files.end());
         if (files.empty()) break;
         // A drop costs only the entry in flight: the part goes back to its complete entries.
-        if (!Truncate(part.file.get(), part.size) || resumes == policy.maxResumes) return PatchResult::Failed;
+        if (!answered || !Truncate(part.file.get(), part.size) || resumes == policy.maxResumes)
+            return PatchResult::Failed;
         const DWORD waitMs = policy.firstWaitMs << resumes;
         SetStatus(L"Conex\u00e3o interrompida. Retomando em " + std::to_wstring((waitMs + 999) / 1000) + L" s...");
         Sleep(waitMs);
