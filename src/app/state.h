@@ -26,6 +26,11 @@ struct LauncherConfig {
     std::wstring UpdatePublicKey;
     std::wstring UpdateSHA256;
     std::wstring UpdateSignature;
+    std::wstring UpdateVersion;  // the version the signed configuration publishes
+    // A newer launcher that replaces this one once MinLauncherBuild retires it (remote only).
+    std::wstring LauncherURL;
+    std::wstring LauncherSHA256;
+    std::wstring LauncherSignature;
     // Remote only: the manifest of the archive, which lets an update fetch just what bin lacks.
     std::wstring UpdateManifest;
 };

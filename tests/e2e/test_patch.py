@@ -169,7 +169,8 @@ def test_anything_unexpected_ends_as_the_full_update(install, serve, httpserver,
     publisher = keys["publisher"]
     cfg = "[Launcher]\r\nUpdateManifest={url}/m.txt\r\n".replace("{url}", httpserver.url_for("").rstrip("/"))
     if digest:
-        cfg += "UpdateSHA256=%s\r\nUpdateSignature=%s\r\n" % (sha(new), signature(publisher[0], new))
+        cfg += "UpdateSHA256=%s\r\nUpdateSignature=%s\r\nUpdateVersion=2\r\n" % (sha(new),
+                                                                                signature(publisher[0], new))
     serve({"/v.txt": "2", "/cfg.txt": signed(cfg.encode(), publisher[0]) if key else cfg,
            "/m.txt": signed(described, publisher[0]) if key == "signed" else described, "/u.zip": ranged(new, **server)})
     inst = install(installed(OLD, INI + ("UpdatePublicKey=%s\r\n" % publisher[1] if key else "")))
@@ -209,7 +210,7 @@ def test_patch_against_nginx_under_a_key(install, build, manifest, keys, nginx):
     key, public = keys["publisher"]
     files = {"u.zip": new, "v.txt": b"2", "m.txt": signed(manifest(new), key),
              "cfg.txt": signed(("[Launcher]\r\nUpdateManifest=%s/m.txt\r\nUpdateSHA256=%s\r\nUpdateSignature=%s\r\n"
-                                % (url, sha(new), signature(key, new))).encode(), key)}
+                                "UpdateVersion=2\r\n" % (url, sha(new), signature(key, new))).encode(), key)}
     for name, data in files.items():
         (root / name).write_bytes(data)
     inst = install(installed(OLD, INI.replace("{url}", url) + "UpdatePublicKey=%s\r\n" % public))
