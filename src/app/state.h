@@ -31,6 +31,8 @@ struct LauncherConfig {
     std::wstring LauncherURL;
     std::wstring LauncherSHA256;
     std::wstring LauncherSignature;
+    // Remote only: the manifest of the archive, which lets an update fetch just what bin lacks.
+    std::wstring UpdateManifest;
 };
 
 extern LauncherConfig g_config;

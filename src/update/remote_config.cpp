@@ -24,6 +24,7 @@ void ApplyEntry(LauncherConfig& config, const std::wstring& key, const std::wstr
     else if (key == L"MinLauncherBuild") config.MinLauncherBuild = ParseBuildNumber(value);
     else if (key == L"UpdateSHA256") config.UpdateSHA256 = value;
     else if (key == L"UpdateSignature") config.UpdateSignature = value;
+    else if (key == L"UpdateManifest") config.UpdateManifest = value;
     else if (key == L"UpdateVersion") config.UpdateVersion = value;
     else if (key == L"LauncherURL") config.LauncherURL = value;
     else if (key == L"LauncherSHA256") config.LauncherSHA256 = value;

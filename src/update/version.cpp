@@ -6,16 +6,18 @@
 #include "net/download.h"
 
 namespace {
-// A version or a configuration is a few lines: a longer body is a wrong URL (the archive, say),
-// not something to hold in memory. A dead server gives Play back within half a minute, and one
-// that sends a byte now and then within 30 s and at most one more read time-out.
-const FetchLimits kTextLimits = {uint64_t{64} * 1024, {15000, 15000, 15000}, 30000};
+// A version or a configuration is a few lines: a longer body than asked for is a wrong URL (the
+// archive, say), not something to hold in memory. A dead server gives Play back within half a
+// minute, and one that sends a byte now and then within 30 s and at most one more read time-out.
+const Timeouts kTextTimeouts = {15000, 15000, 15000};
+const DWORD kTextDeadlineMs = 30000;
 }  // namespace
 
-std::optional<std::string> FetchRemoteBytes(const std::wstring& url) {
+std::optional<std::string> FetchRemoteBytes(const std::wstring& url, uint64_t maxBytes) {
     const std::wstring path = g_baseDir + L"\\_tmp_version_check.txt";
     std::optional<std::string> bytes;
-    if (DownloadFile(url, path, ProgressCallback(), kTextLimits)) bytes = ReadFileBytes(path);
+    if (DownloadFile(url, path, ProgressCallback(), {maxBytes, kTextTimeouts, kTextDeadlineMs}))
+        bytes = ReadFileBytes(path);
     DeleteFileW(path.c_str());  // whatever a failed fetch left must not linger
     return bytes;
 }

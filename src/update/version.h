@@ -1,12 +1,16 @@
 // Fetching the small remote texts (configuration, latest version) and recording version.txt.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
+// What a version or a configuration may weigh: a few lines, far below this.
+constexpr uint64_t kRemoteTextBytes = uint64_t{64} * 1024;
+
 // The body at `url` exactly as received; nothing when the fetch failed or the body was longer
-// than 64 KiB. The temporary file it goes through never stays behind.
-std::optional<std::string> FetchRemoteBytes(const std::wstring& url);
+// than `maxBytes`. The temporary file it goes through never stays behind.
+std::optional<std::string> FetchRemoteBytes(const std::wstring& url, uint64_t maxBytes = kRemoteTextBytes);
 
 // A remote text as the launcher reads it: blanks and control bytes trimmed from the body,
 // DecodeText, trimmed again.

@@ -16,6 +16,7 @@
 #include "update/client_lock.h"
 #include "update/disk_space.h"
 #include "update/extract.h"
+#include "update/patch.h"
 #include "update/remote_config.h"
 #include "update/verification.h"
 #include "update/verify.h"
@@ -131,6 +132,7 @@ void UpdateWorker() {
     }
     if (g_remoteVersion == g_localVersion) {
         DiscardPart(archive);  // a half-received older update has nothing left to finish
+        DiscardPatchPart(archive);
         Finish(L"Client atualizado!");
         return;
     }
@@ -144,34 +146,46 @@ void UpdateWorker() {
     SetStatus(AnnounceText(g_localVersion, g_remoteVersion));
     Sleep(kAnnouncePauseMs);
 
-    SetStatus(L"Baixando atualiza\u00e7\u00e3o...");
-    SetBar(0);
     CreateDirectoryW(bin.c_str(), nullptr);
-    if (const std::wstring failure = FetchArchive(archive); !failure.empty()) {
-        FinishAndDelete(failure, archive);  // the next start downloads again
+    PatchState patch;
+    const PatchResult patched = PreparePatch(archive, bin, patch);
+    if (patched == PatchResult::Failed) {
+        Finish(L"Erro ao baixar. Verifique a URL/link.");  // what arrived is continued at the next start
         return;
+    }
+    if (patched == PatchResult::Full) {
+        SetStatus(L"Baixando atualiza\u00e7\u00e3o...");
+        SetBar(0);
+        if (const std::wstring failure = FetchArchive(archive); !failure.empty()) {
+            FinishAndDelete(failure, archive);  // the next start downloads again
+            return;
+        }
     }
 
     SetBar(100);
-    // The tools cannot replace the files of a running client; the player is asked to close it.
-    // Closing the launcher ends this wait with the process.
     const std::wstring client = ClientPath(g_baseDir, g_config.ClientExe);
-    if (ClientInUse(client)) {
-        SetStatus(L"Feche o jogo para concluir a atualiza\u00e7\u00e3o.");
-        while (ClientInUse(client)) Sleep(kClientPollMs);
-    }
-    SetStatus(L"Extraindo arquivos...");
-    if (!ExtractUpdateArchive(archive, bin)) {
-        Finish(L"Falha ao extrair. Extraia update_temp.zip manualmente.");  // kept for a manual unpack
-        return;
+    if (patched != PatchResult::Current) {
+        // The tools cannot replace the files of a running client; the player is asked to close it.
+        // Closing the launcher ends this wait with the process.
+        if (ClientInUse(client)) {
+            SetStatus(L"Feche o jogo para concluir a atualiza\u00e7\u00e3o.");
+            while (ClientInUse(client)) Sleep(kClientPollMs);
+        }
+        SetStatus(L"Extraindo arquivos...");
+        BeforeExtraction(archive, patch);
+        if (!ExtractUpdateArchive(archive, bin)) {
+            Finish(L"Falha ao extrair. Extraia update_temp.zip manualmente.");  // kept for a manual unpack
+            return;
+        }
+        DeleteFileW(archive.c_str());
     }
 
-    DeleteFileW(archive.c_str());
     if (!PathFileExistsW(client.c_str())) {
         Finish(L"Extra\u00e7\u00e3o incompleta: execut\u00e1vel n\u00e3o encontrado em bin/. Tente novamente.");
         return;
     }
 
+    RecordInstall(bin, patch);
     g_localVersion = g_remoteVersion;
     const bool recorded = CommitVersionFile(remoteBytes);
     SetWindowTextW(g_hwndVersion, VersionLabel(g_localVersion).c_str());

@@ -1,0 +1,138 @@
+#include "update/installed_files.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <unordered_map>
+
+#include "app/state.h"
+#include "update/verify.h"
+
+namespace {
+
+uint64_t Join(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
+
+std::optional<FileStamp> StampOf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+    return FileStamp{Join(data.nFileSizeHigh, data.nFileSizeLow),
+                     Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
+}
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+std::wstring InstallRecordPath() { return g_baseDir + L"\\installed_files.txt"; }
+
+std::wstring EntryPath(const std::wstring& bin, const std::string& path) {
+    std::wstring relative = DecodeText(path);  // manifest paths are valid UTF-8
+    if (!relative.empty() && relative.back() == L'/') relative.pop_back();
+    for (wchar_t& c : relative)
+        if (c == L'/') c = L'\\';
+    return bin + L"\\" + relative;
+}
+
+std::optional<std::array<uint8_t, 32>> FileHasher::Hash(const std::wstring& path,
+                                                        const std::function<void(uint64_t hashed)>& hashed) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return std::nullopt;
+    Sha256 hash;
+    uint64_t done = 0;
+    DWORD got = 0;
+    while (ReadFile(file.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr)) {
+        if (got == 0) return hash.Finish();
+        hash.Update(buffer_.data(), got);
+        done += got;
+        if (hashed) hashed(done);
+    }
+    return std::nullopt;
+}
+
+InstalledCheck CheckInstalled(const Manifest& manifest, const std::wstring& bin) {
+    std::unordered_map<std::string, InstalledFile> recorded;
+    for (InstalledFile& file : ParseInstallRecord(ReadFileBytes(InstallRecordPath())).value_or(std::vector<InstalledFile>()))
+        recorded[file.path] = std::move(file);
+
+    InstalledCheck check;
+    std::vector<std::pair<size_t, FileStamp>> unknown;
+    uint64_t toHash = 0;
+    for (size_t i = 0; i < manifest.entries.size(); ++i) {
+        const ManifestEntry& entry = manifest.entries[i];
+        const std::wstring path = EntryPath(bin, entry.path);
+        if (entry.folder) {
+            if (!IsFolder(path)) check.needed.push_back(i);
+            continue;
+        }
+        const std::optional<FileStamp> stamp = StampOf(path);
+        const auto line = recorded.find(entry.path);
+        switch (JudgeInstalled(entry, stamp, line == recorded.end() ? nullptr : &line->second)) {
+        case FileVerdict::Same:
+            check.intact.push_back({entry.path, *stamp, entry.contentSha256});
+            break;
+        case FileVerdict::Differs:
+            check.needed.push_back(i);
+            break;
+        case FileVerdict::Unknown:
+            unknown.emplace_back(i, *stamp);
+            toHash += stamp->size;
+            break;
+        }
+    }
+
+    FileHasher hasher;
+    uint64_t before = 0;
+    int shown = -1;
+    for (const auto& [i, stamp] : unknown) {
+        const ManifestEntry& entry = manifest.entries[i];
+        const std::optional<std::array<uint8_t, 32>> digest = hasher.Hash(EntryPath(bin, entry.path), [&](uint64_t done) {
+            const int percent = toHash ? static_cast<int>((before + done) * 100 / toHash) : 100;
+            if (percent != shown) SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(shown = percent), 0);
+        });
+        before += stamp.size;
+        if (digest == entry.contentSha256)
+            check.intact.push_back({entry.path, stamp, entry.contentSha256});
+        else
+            check.needed.push_back(i);
+    }
+    return check;
+}
+
+std::vector<InstalledFile> ManifestFilesOnDisk(const Manifest& manifest, const std::wstring& bin) {
+    std::vector<InstalledFile> files;
+    for (const ManifestEntry& entry : manifest.entries) {
+        if (entry.folder) continue;
+        const std::optional<FileStamp> stamp = StampOf(EntryPath(bin, entry.path));
+        if (stamp && stamp->size == entry.size) files.push_back({entry.path, *stamp, entry.contentSha256});
+    }
+    return files;
+}
+
+void WriteInstallRecord(const std::vector<InstalledFile>& files) {
+    const std::wstring target = InstallRecordPath();
+    const std::wstring staging = target + L".new";
+    if (files.empty()) {
+        DeleteFileW(target.c_str());
+        return;
+    }
+    const std::string bytes = FormatInstallRecord(files);
+    bool written = false;
+    {
+        FileHandle file(CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr));
+        DWORD put = 0;
+        written = file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
+                  put == bytes.size();
+    }
+    // A record that cannot be replaced must not stay behind with claims about older files.
+    if (!written || !MoveFileExW(staging.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(staging.c_str());
+        DeleteFileW(target.c_str());
+    }
+}

@@ -1,0 +1,48 @@
+// The client's files in bin measured against a manifest, and the record beside version.txt of
+// the files whose content the launcher knows.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "update/manifest.h"
+#include "update/patch_plan.h"
+
+// The record's place: installed_files.txt beside version.txt.
+std::wstring InstallRecordPath();
+
+// Where a manifest path lands under `bin` (no trailing backslash for a folder).
+std::wstring EntryPath(const std::wstring& bin, const std::string& path);
+
+// Reads files in pieces of its buffer. One for many files: under Wine a fresh megabyte for each
+// file costs more than reading and hashing it.
+class FileHasher {
+public:
+    FileHasher() : buffer_(size_t{1} << 20) {}
+    // The SHA-256 of a file's bytes; `hashed` is told the bytes done so far. Nothing when the
+    // file cannot be read to its end.
+    std::optional<std::array<uint8_t, 32>> Hash(const std::wstring& path,
+                                                const std::function<void(uint64_t hashed)>& hashed = nullptr);
+
+private:
+    std::vector<char> buffer_;
+};
+
+struct InstalledCheck {
+    std::vector<size_t> needed;        // manifest entries bin lacks: files missing or differing, folders missing
+    std::vector<InstalledFile> intact;  // files found to hold the manifest's content, with their stamps
+};
+// Judges every entry against the record: a file whose size and time match its line is taken at
+// its word, any other is hashed, the progress bar showing the share hashed.
+InstalledCheck CheckInstalled(const Manifest& manifest, const std::wstring& bin);
+
+// Every file of the manifest whose size on disk is the manifest's, with its stamp now: what bin
+// holds once an archive the manifest describes has been unpacked into it.
+std::vector<InstalledFile> ManifestFilesOnDisk(const Manifest& manifest, const std::wstring& bin);
+
+// Replaces the record through a staging file; no files removes it.
+void WriteInstallRecord(const std::vector<InstalledFile>& files);

@@ -1,0 +1,328 @@
+#include "update/patch.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "app/state.h"
+#include "net/drive.h"
+#include "net/progress.h"
+#include "net/ranges.h"
+#include "net/request.h"
+#include "net/resume.h"
+#include "update/der.h"
+#include "update/installed_files.h"
+#include "update/verification.h"
+#include "update/verify.h"
+#include "update/version.h"
+#include "update/worker.h"
+#include "update/zip_writer.h"
+
+namespace {
+
+// A manifest lists every entry in a line of about 250 bytes: this is room for some 60000.
+const uint64_t kManifestLimit = uint64_t{16} << 20;
+// What a local header can take: 30 fixed bytes, a name and an extra field of up to 64 KiB each.
+const uint64_t kLocalHeaderMax = 30 + 2 * 0xFFFF;
+const DWORD kProgressIntervalMs = 100;
+
+void SetStatus(const std::wstring& text) { SetWindowTextW(g_hwndStatus, text.c_str()); }
+
+void SetBar(int position) { SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(position), 0); }
+
+std::wstring PartFile(const std::wstring& archive) { return archive + L".patch"; }
+
+std::wstring PartRecordFile(const std::wstring& archive) { return archive + L".patch.txt"; }
+
+// Under a publisher key the manifest counts only when signed and made for the archive the signed
+// configuration names; a published digest must be the manifest's in any case, or the patch would
+// install what the full download refuses.
+std::optional<Manifest> FetchManifest() {
+    const std::optional<std::string> bytes = FetchRemoteBytes(g_config.UpdateManifest, kManifestLimit);
+    if (!bytes) return std::nullopt;
+    const bool keyed = !g_config.UpdatePublicKey.empty();
+    if (keyed && (g_config.UpdateSHA256.empty() || !ConfigSignedBy(*bytes, g_config.UpdatePublicKey)))
+        return std::nullopt;
+    std::optional<Manifest> manifest = ParseManifest(*bytes);
+    if (!manifest || manifest->archiveSize < kMinArchiveBytes ||
+        CheckArchive(manifest->archiveSha256, g_config.UpdateSHA256, g_config.UpdateSignature,
+                     g_config.UpdatePublicKey) != ArchiveVerdict::Trusted)
+        return std::nullopt;
+    return manifest;
+}
+
+bool WriteWhole(HANDLE file, const char* data, size_t size) {
+    DWORD put = 0;
+    return WriteFile(file, data, static_cast<DWORD>(size), &put, nullptr) && put == size;
+}
+
+bool WriteWhole(HANDLE file, const std::string& bytes) { return WriteWhole(file, bytes.data(), bytes.size()); }
+
+// The digest of the next `length` bytes of `file`; nothing when they cannot all be read.
+std::optional<std::array<uint8_t, 32>> HashNext(HANDLE file, uint64_t length) {
+    std::vector<char> buffer(1 << 20);
+    Sha256 hash;
+    while (length > 0) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<uint64_t>(length, buffer.size()));
+        if (!ReadFile(file, buffer.data(), want, &got, nullptr) || got == 0) return std::nullopt;
+        hash.Update(buffer.data(), got);
+        length -= got;
+    }
+    return hash.Finish();
+}
+
+bool Truncate(HANDLE file, uint64_t size) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+// The part file: the raw bytes of complete entries one after the other, in the order of its
+// record's list, then at most the beginning of the entry in flight.
+struct Part {
+    std::wstring path, recordPath;
+    FileHandle file{nullptr};
+    PatchPartRecord record;
+    uint64_t size = 0;  // bytes of complete entries
+};
+
+bool SaveRecord(const Part& part) {
+    const std::wstring staging = part.recordPath + L".new";
+    bool written = false;
+    {
+        FileHandle file(CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr));
+        written = file && WriteWhole(file.get(), FormatPatchPart(part.record));
+    }
+    return written && MoveFileExW(staging.c_str(), part.recordPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+// Opens the part, keeping from an earlier start only the entries of this archive whose bytes
+// still hash to the manifest's.
+bool OpenPart(Part& part, const std::wstring& archive, const Manifest& manifest,
+              const std::map<uint64_t, size_t>& byOffset) {
+    part.path = PartFile(archive);
+    part.recordPath = PartRecordFile(archive);
+    part.file.reset(CreateFileW(part.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!part.file) return false;
+    const std::optional<PatchPartRecord> saved = ParsePatchPart(ReadFileBytes(part.recordPath));
+    part.record = {manifest.archiveSha256, {}};
+    if (saved && saved->archiveSha256 == manifest.archiveSha256) {
+        for (uint64_t offset : saved->done) {
+            const auto found = byOffset.find(offset);
+            if (found == byOffset.end()) break;
+            const ManifestEntry& entry = manifest.entries[found->second];
+            if (HashNext(part.file.get(), entry.rawLength) != entry.rawSha256) break;
+            part.record.done.push_back(offset);
+            part.size += entry.rawLength;
+        }
+    }
+    return Truncate(part.file.get(), part.size) && SaveRecord(part);
+}
+
+// Receives one request's entries into the part, each checked against its raw digest before it
+// counts as complete.
+class Receiver {
+public:
+    Receiver(const Manifest& manifest, Part& part, uint64_t& received, uint64_t expected)
+        : manifest_(manifest), part_(part), received_(received), expected_(expected) {}
+
+    RangeOutcome Fetch(HINTERNET session, const RangeRequest& request, std::wstring& validator) {
+        EntrySplitter splitter(manifest_, request);
+        const EntrySplitter::Piece piece = [this](size_t entry, const char* data, size_t size, bool ends) {
+            return Take(entry, data, size, ends);
+        };
+        const ByteRange range = {request.first, request.last, manifest_.archiveSize};
+        const RangeOutcome outcome = FetchRange(session, g_config.UpdateURL, range, validator, ResumePolicy().stallMs,
+                                                [&](const char* data, size_t size) {
+                                                    return splitter.Feed(data, size, piece);
+                                                });
+        ShowDownloadProgress(received_, expected_);
+        hash_.reset();
+        inFlight_ = 0;
+        return outcome;
+    }
+
+    bool writeFailed = false;  // else a stop means a digest that differs
+
+private:
+    bool Take(size_t index, const char* data, size_t size, bool ends) {
+        if (!hash_) hash_.emplace();
+        if (!WriteWhole(part_.file.get(), data, size)) {
+            writeFailed = true;
+            return false;
+        }
+        hash_->Update(data, size);
+        inFlight_ += size;
+        if (GetTickCount() - lastShown_ >= kProgressIntervalMs) {
+            lastShown_ = GetTickCount();
+            ShowDownloadProgress(received_ + inFlight_, expected_);
+        }
+        if (!ends) return true;
+        const ManifestEntry& entry = manifest_.entries[index];
+        const bool same = hash_->Finish() == entry.rawSha256;
+        hash_.reset();
+        inFlight_ = 0;
+        if (!same) return false;
+        part_.record.done.push_back(entry.offset);
+        part_.size += entry.rawLength;
+        received_ += entry.rawLength;
+        writeFailed = !SaveRecord(part_);
+        return !writeFailed;
+    }
+
+    const Manifest& manifest_;
+    Part& part_;
+    uint64_t& received_;
+    uint64_t expected_;
+    std::optional<Sha256> hash_;
+    uint64_t inFlight_ = 0;
+    DWORD lastShown_ = 0;
+};
+
+// Appends the folders and a central directory for everything in the part, then makes it the
+// archive. The paths of the entries it holds go to `packed`.
+bool Assemble(Part& part, const std::wstring& archive, const Manifest& manifest,
+              const std::map<uint64_t, size_t>& byOffset, const std::vector<size_t>& folders,
+              std::set<std::string>& packed) {
+    std::vector<CentralEntry> central;
+    uint64_t at = 0;
+    for (uint64_t offset : part.record.done) {
+        const ManifestEntry& entry = manifest.entries[byOffset.at(offset)];
+        std::string head(static_cast<size_t>(std::min(entry.rawLength, kLocalHeaderMax)), '\0');
+        LARGE_INTEGER position;
+        position.QuadPart = static_cast<LONGLONG>(at);
+        DWORD got = 0;
+        if (!SetFilePointerEx(part.file.get(), position, nullptr, FILE_BEGIN) ||
+            !ReadFile(part.file.get(), head.data(), static_cast<DWORD>(head.size()), &got, nullptr))
+            return false;
+        const std::optional<LocalHeader> header = ReadLocalHeader(std::string_view(head.data(), got));
+        if (!header) return false;
+        central.push_back({*header, entry.crc32, entry.compressedSize, entry.size, at, false});
+        packed.insert(entry.path);
+        at += entry.rawLength;
+    }
+    std::string tail;
+    for (size_t index : folders) {
+        const std::string local = FolderLocalHeader(manifest.entries[index].path);
+        central.push_back({*ReadLocalHeader(local), 0, 0, 0, at + tail.size(), true});
+        tail += local;
+    }
+    tail += CentralDirectory(central, at + tail.size());
+    if (!Truncate(part.file.get(), at) || !WriteWhole(part.file.get(), tail)) return false;
+    part.file.reset();
+    DeleteFileW(part.recordPath.c_str());
+    return MoveFileExW(part.path.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+// Fetches the entries `needed` names into the part and assembles the archive from it.
+PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, const std::vector<size_t>& needed,
+                       std::set<std::string>& packed) {
+    std::map<uint64_t, size_t> byOffset;
+    for (size_t i = 0; i < manifest.entries.size(); ++i) byOffset[manifest.entries[i].offset] = i;
+    Part part;
+    if (!OpenPart(part, archive, manifest, byOffset)) return PatchResult::Failed;
+
+    const std::set<uint64_t> done(part.record.done.begin(), part.record.done.end());
+    std::vector<size_t> files, folders;
+    uint64_t received = part.size, expected = part.size;
+    for (size_t index : needed) {
+        const ManifestEntry& entry = manifest.entries[index];
+        if (entry.folder) {
+            folders.push_back(index);
+        } else if (!done.count(entry.offset)) {
+            files.push_back(index);
+            expected += entry.rawLength;
+        }
+    }
+
+    SetStatus(L"Baixando atualiza\u00e7\u00e3o...");
+    const InternetHandle session = OpenSession();
+    if (!session) return PatchResult::Failed;
+    const ResumePolicy policy;
+    std::wstring validator;
+    Receiver receiver(manifest, part, received, expected);
+    bool answered = false;  // as the archive download, only a server that has answered is waited for
+    for (int resumes = 0; !files.empty(); ++resumes) {
+        RangeOutcome outcome = RangeOutcome::Complete;
+        for (const RangeRequest& request : PlanRequests(manifest, files)) {
+            outcome = receiver.Fetch(session.get(), request, validator);
+            if (outcome != RangeOutcome::Complete) break;
+            answered = true;
+        }
+        if (receiver.writeFailed) return PatchResult::Failed;
+        if (outcome == RangeOutcome::Refused || outcome == RangeOutcome::Stopped) return PatchResult::Full;
+        answered = answered || outcome == RangeOutcome::Dropped;
+        const std::set<uint64_t> now(part.record.done.begin(), part.record.done.end());
+        files.erase(std::remove_if(files.begin(), files.end(),
+                                   [&](size_t index) { return now.count(manifest.entries[index].offset) > 0; }),
+                    files.end());
+        if (files.empty()) break;
+        // A drop costs only the entry in flight: the part goes back to its complete entries.
+        if (!answered || !Truncate(part.file.get(), part.size) || resumes == policy.maxResumes)
+            return PatchResult::Failed;
+        const DWORD waitMs = policy.firstWaitMs << resumes;
+        SetStatus(L"Conex\u00e3o interrompida. Retomando em " + std::to_wstring((waitMs + 999) / 1000) + L" s...");
+        Sleep(waitMs);
+    }
+    return Assemble(part, archive, manifest, byOffset, folders, packed) ? PatchResult::Assembled : PatchResult::Full;
+}
+
+}  // namespace
+
+PatchResult PreparePatch(const std::wstring& archive, const std::wstring& bin, PatchState& state) {
+    // A Drive link answers no byte ranges.
+    if (g_config.UpdateManifest.empty() || IsDriveUrl(g_config.UpdateURL)) return state.result = PatchResult::Full;
+    state.manifest = FetchManifest();
+    if (!state.manifest) return state.result = PatchResult::Full;
+
+    SetStatus(L"Verificando arquivos instalados...");
+    SetBar(0);
+    const InstalledCheck check = CheckInstalled(*state.manifest, bin);
+    if (check.needed.empty()) {
+        DiscardPatchPart(archive);  // bin was mended some other way since
+        return state.result = PatchResult::Current;
+    }
+    uint64_t neededRaw = 0;
+    for (size_t index : check.needed)
+        if (!state.manifest->entries[index].folder) neededRaw += state.manifest->entries[index].rawLength;
+    SetBar(0);
+    std::set<std::string> packed;
+    if (PatchPays(neededRaw, state.manifest->archiveSize))
+        state.result = FetchPatch(archive, *state.manifest, check.needed, packed);
+    if (state.result == PatchResult::Full) DiscardPatchPart(archive);
+    for (const InstalledFile& file : check.intact)
+        if (!packed.count(file.path)) state.untouched.push_back(file);
+    return state.result;
+}
+
+void BeforeExtraction(const std::wstring& archive, PatchState& state) {
+    if (state.result == PatchResult::Assembled) {
+        WriteInstallRecord(state.untouched);
+        return;
+    }
+    WriteInstallRecord({});
+    // A full archive is the manifest's when its size and digest are: the download checked the
+    // digest already where one is published.
+    if (!state.manifest) return;
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    state.describesArchive =
+        GetFileAttributesExW(archive.c_str(), GetFileExInfoStandard, &data) &&
+        ((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) == state.manifest->archiveSize &&
+        (!g_config.UpdateSHA256.empty() || FileHasher().Hash(archive) == state.manifest->archiveSha256);
+}
+
+void RecordInstall(const std::wstring& bin, const PatchState& state) {
+    if (state.manifest && (state.result != PatchResult::Full || state.describesArchive))
+        WriteInstallRecord(ManifestFilesOnDisk(*state.manifest, bin));
+}
+
+void DiscardPatchPart(const std::wstring& archive) {
+    DeleteFileW(PartFile(archive).c_str());
+    DeleteFileW(PartRecordFile(archive).c_str());
+}

@@ -1,0 +1,39 @@
+// Patch updates: with a manifest of the archive published beside it, only the entries that bin
+// lacks are fetched, as byte ranges of the same archive, and packed into a smaller
+// update_temp.zip for the usual unpacking. Anything unexpected hands the update back to the
+// full download.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "update/manifest.h"
+#include "update/patch_plan.h"
+
+enum class PatchResult {
+    Full,       // no usable manifest, a patch would not pay, or the patch failed its checks
+    Current,    // bin already holds every entry: only the version is left to record
+    Assembled,  // update_temp.zip holds the entries bin lacks
+    Failed,     // the connection could not be mended; what arrived waits for the next start
+};
+
+struct PatchState {
+    std::optional<Manifest> manifest;  // accepted for this update
+    PatchResult result = PatchResult::Full;
+    std::vector<InstalledFile> untouched;  // intact files the assembled archive leaves alone
+    bool describesArchive = false;         // the full archive received is the manifest's
+};
+
+// On the worker thread, after the announcement: fetches and checks the manifest, finds what bin
+// lacks and fetches it. Sets the status and the bar itself.
+PatchResult PreparePatch(const std::wstring& archive, const std::wstring& bin, PatchState& state);
+
+// Just before update_temp.zip is unpacked into bin: the record keeps only the files unpacking
+// cannot touch.
+void BeforeExtraction(const std::wstring& archive, PatchState& state);
+// Once bin is complete: records the files whose content is now known.
+void RecordInstall(const std::wstring& bin, const PatchState& state);
+
+// Forgets a patch in progress (the client is current).
+void DiscardPatchPart(const std::wstring& archive);

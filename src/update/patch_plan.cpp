@@ -1,0 +1,134 @@
+#include "update/patch_plan.h"
+
+#include <algorithm>
+
+#include "net/headers.h"
+#include "update/der.h"
+
+namespace {
+
+std::string Ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// Plain decimal digits only, as written: no sign, no blanks.
+std::optional<uint64_t> Number(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    return ParseByteCount(Wide(text));
+}
+
+// The text's lines; the last one must end with a line break like the others.
+std::optional<std::vector<std::string>> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find('\n', start);
+        if (end == std::string::npos) return std::nullopt;
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::string FormatInstallRecord(const std::vector<InstalledFile>& files) {
+    std::string out;
+    for (const InstalledFile& file : files)
+        out += Ascii(FormatSha256Hex(file.sha256)) + " " + std::to_string(file.stamp.size) + " " +
+               std::to_string(file.stamp.writeTime) + " " + file.path + "\n";
+    return out;
+}
+
+std::optional<std::vector<InstalledFile>> ParseInstallRecord(const std::string& text) {
+    const std::optional<std::vector<std::string>> lines = Lines(text);
+    if (!lines) return std::nullopt;
+    std::vector<InstalledFile> files;
+    for (const std::string& line : *lines) {
+        const size_t a = line.find(' '), b = line.find(' ', a + 1), c = line.find(' ', b + 1);
+        if (c == std::string::npos) return std::nullopt;
+        const std::optional<std::array<uint8_t, 32>> digest = ParseSha256Hex(Wide(line.substr(0, a)));
+        const std::optional<uint64_t> size = Number(line.substr(a + 1, b - a - 1));
+        const std::optional<uint64_t> time = Number(line.substr(b + 1, c - b - 1));
+        const std::string path = line.substr(c + 1);
+        if (!digest || !size || !time || path.empty()) return std::nullopt;
+        files.push_back({path, {*size, *time}, *digest});
+    }
+    return files;
+}
+
+FileVerdict JudgeInstalled(const ManifestEntry& entry, const std::optional<FileStamp>& onDisk,
+                           const InstalledFile* recorded) {
+    if (!onDisk || onDisk->size != entry.size) return FileVerdict::Differs;
+    if (!recorded || recorded->stamp.size != onDisk->size || recorded->stamp.writeTime != onDisk->writeTime)
+        return FileVerdict::Unknown;
+    return recorded->sha256 == entry.contentSha256 ? FileVerdict::Same : FileVerdict::Differs;
+}
+
+bool PatchPays(uint64_t neededRawBytes, uint64_t archiveSize) {
+    // 60 % of the size, rounded down, without a product that could overflow.
+    return neededRawBytes <= archiveSize / 5 * 3 + archiveSize % 5 * 3 / 5;
+}
+
+std::vector<RangeRequest> PlanRequests(const Manifest& manifest, std::vector<size_t> needed) {
+    std::sort(needed.begin(), needed.end(), [&manifest](size_t a, size_t b) {
+        return manifest.entries[a].offset < manifest.entries[b].offset;
+    });
+    std::vector<RangeRequest> requests;
+    for (size_t index : needed) {
+        const ManifestEntry& entry = manifest.entries[index];
+        const uint64_t last = entry.offset + entry.rawLength - 1;
+        // Entries never overlap (the manifest is refused otherwise), so a gap is never negative.
+        if (!requests.empty() && entry.offset - requests.back().last - 1 < kMergeGap) {
+            requests.back().last = last;
+        } else {
+            requests.push_back({entry.offset, last, {}});
+        }
+        requests.back().entries.push_back(index);
+    }
+    return requests;
+}
+
+EntrySplitter::EntrySplitter(const Manifest& manifest, const RangeRequest& request)
+    : manifest_(manifest), request_(request), at_(request.first) {}
+
+bool EntrySplitter::Feed(const char* data, size_t size, const Piece& piece) {
+    while (size > 0 && current_ < request_.entries.size()) {
+        const size_t index = request_.entries[current_];
+        const ManifestEntry& entry = manifest_.entries[index];
+        if (at_ < entry.offset) {  // the gap before the entry
+            const size_t skip = static_cast<size_t>(std::min<uint64_t>(entry.offset - at_, size));
+            at_ += skip;
+            data += skip;
+            size -= skip;
+            continue;
+        }
+        const uint64_t end = entry.offset + entry.rawLength;
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(end - at_, size));
+        at_ += take;
+        if (at_ == end) ++current_;
+        if (!piece(index, data, take, at_ == end)) return false;
+        data += take;
+        size -= take;
+    }
+    return true;
+}
+
+std::string FormatPatchPart(const PatchPartRecord& record) {
+    std::string out = "archive " + Ascii(FormatSha256Hex(record.archiveSha256)) + "\n";
+    for (uint64_t offset : record.done) out += std::to_string(offset) + "\n";
+    return out;
+}
+
+std::optional<PatchPartRecord> ParsePatchPart(const std::string& text) {
+    const std::optional<std::vector<std::string>> lines = Lines(text);
+    if (!lines || lines->empty() || lines->front().compare(0, 8, "archive ") != 0) return std::nullopt;
+    const std::optional<std::array<uint8_t, 32>> digest = ParseSha256Hex(Wide(lines->front().substr(8)));
+    if (!digest) return std::nullopt;
+    PatchPartRecord record{*digest, {}};
+    for (size_t i = 1; i < lines->size(); ++i) {
+        const std::optional<uint64_t> offset = Number((*lines)[i]);
+        if (!offset) return std::nullopt;
+        record.done.push_back(*offset);
+    }
+    return record;
+}

@@ -1,0 +1,224 @@
+"""Patch updates: with a manifest beside the archive, the launcher fetches only the entries bin lacks,
+as single byte ranges, and anything unexpected ends as the full download, verified as ever. The
+servers' logs are the witnesses: pytest-httpserver's, and a real nginx's access log."""
+import hashlib
+import io
+import os
+import random
+import socket
+import subprocess
+import time
+import urllib.request
+import zipfile
+
+import pytest
+from werkzeug import Response
+
+from conftest import STANDIN, wait_until, wine, winpath, zipped
+from test_verified import keys, signature, signed  # noqa: F401 (keys is a fixture)
+
+DONE = "Atualização concluída!"
+RECORD = "installed_files.txt"
+PAK, MAP, README = (random.Random(18).randbytes(n) for n in (1 << 20, 200 << 10, 200 << 10))
+OLD = {"velmoraclient.exe": STANDIN, "data/world.pak": PAK, "data/Canção.txt": b"velha", "data/readme.txt": README,
+       "data/sounds.pak": PAK[::-1]}
+# Two neighbours changed (one request), a new file in new nested folders far behind them, an empty folder.
+NEW = dict(OLD, **{"data/Canção.txt": b"nova letra", "data/readme.txt": README[::-1], "data/mapas/novos/ilha.map": MAP,
+                   "logs/": b""})
+CANCAO, README_, ILHA = "data/Canção.txt", "data/readme.txt", "data/mapas/novos/ilha.map"
+INI = "[Launcher]\r\nConfigURL={url}/cfg.txt\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n"
+
+
+def sha(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def spans(archive):
+    """Each entry's raw bytes: name -> (first, end), from its local header to the next header."""
+    z = zipfile.ZipFile(io.BytesIO(archive))
+    infos = sorted(z.infolist(), key=lambda i: i.header_offset)
+    return {i.filename: (i.header_offset, end) for i, end in zip(infos, [i.header_offset for i in infos[1:]] +
+                                                                  [z.start_dir])}
+
+
+@pytest.fixture
+def manifest(build, wine_env, tmp_path):
+    """The manifest of an archive, as the operator's tool makes it."""
+    def make(archive):
+        (tmp_path / "a.zip").write_bytes(archive)
+        done = wine(wine_env, build / "VelmoraTool.exe", "manifest", winpath(tmp_path / "a.zip"))
+        assert done.returncode == 0, done.stdout
+        return (tmp_path / "a.zip.manifest").read_bytes()
+    return make
+
+
+def asked(archive, *groups):
+    """The Range header of one request per group of neighbouring entries."""
+    at = spans(archive)
+    return ["bytes=%d-%d" % (at[group[0]][0], at[group[-1]][1] - 1) for group in groups]
+
+
+def ranged(data, ranges=True, tamper=False, cuts=()):
+    """Serves `data` as a file with an ETag; a single Range (If-Range, when sent, naming that ETag) gets
+    its 206, unless `ranges` is off. `tamper` flips the last byte of every 206. An answer covering one
+    of `cuts` (archive offset, seconds of silence) breaks off there, once."""
+    def handler(request):
+        span = request.range and request.range.range_for_length(len(data))
+        partial = ranges and span and request.if_range.etag in (None, "v2")
+        start, stop = span if partial else (0, len(data))
+        body = bytearray(data[start:stop])
+        body[-1] ^= bool(tamper and partial)
+        head = {"ETag": '"v2"', "Accept-Ranges": "bytes", "Content-Length": str(stop - start)}
+        if partial:
+            head["Content-Range"] = "bytes %d-%d/%d" % (start, stop - 1, len(data))
+        cut = next((c for c in handler.cuts if start <= c[0] < stop), None)
+        sock = request.environ["werkzeug.socket"]
+
+        def pieces():
+            if not cut:
+                yield bytes(body)
+                return
+            handler.cuts.remove(cut)
+            yield bytes(body[:cut[0] - start])
+            time.sleep(cut[1])
+            sock.shutdown(socket.SHUT_RDWR)
+        return Response(pieces(), 206 if partial else 200, head, content_type="application/zip",
+                        direct_passthrough=True)
+    handler.cuts = list(cuts)
+    return handler
+
+
+def ranges_asked(server):
+    return [r.headers.get("Range") for r, _ in server.log if r.path == "/u.zip"]
+
+
+def bin_holds(inst, files):
+    standin = (inst.build / "tests/standin.exe").read_bytes()
+    path = inst.dir / "bin"
+    return all((path / n).is_dir() if n.endswith("/") else (path / n).read_bytes() == (standin if c is STANDIN else c)
+               for n, c in files.items())
+
+
+def installed(files, ini=INI):
+    return dict({"bin/" + n: c for n, c in files.items()}, **{"launcher_config.ini": ini, "version.txt": "1",
+                                                            "tar.exe.action": "unzip"})
+
+
+def update(inst, ending=DONE, *before):
+    inst.probe("wait-window", 20000, *before, "wait-status", 60000, ending, "close")
+    assert inst.proc.wait(20) == 0
+
+
+def test_patch_fetches_only_what_bin_lacks(install, serve, httpserver, build, manifest):
+    """The first patch after an older launcher hashes bin; then a damaged file is repaired, while a file
+    whose size and time still match the record is taken at its word; then only the version changes."""
+    new, published = zipped(NEW, build), ["2"]
+    serve({"/v.txt": lambda request: Response(published[0]), "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n",
+           "/m.txt": manifest(new), "/u.zip": ranged(new)})
+    inst = install(installed(OLD))
+    update(inst)
+    assert bin_holds(inst, NEW) and (inst.dir / RECORD).exists() and not (inst.dir / "update_temp.zip").exists()
+    assert ranges_asked(httpserver) == asked(new, [CANCAO, README_], [ILHA])
+
+    world, sounds = inst.dir / "bin/data/world.pak", inst.dir / "bin/data/sounds.pak"
+    kept = sounds.stat()
+    for path in (world, sounds):
+        path.write_bytes(b"X" + path.read_bytes()[1:])
+    os.utime(sounds, ns=(kept.st_atime_ns, kept.st_mtime_ns))  # size and time as recorded
+    for version, requests in (("3", asked(new, ["data/world.pak"])), ("4", [])):
+        httpserver.clear_log()
+        published[0] = version
+        inst.start()
+        update(inst)
+        assert ranges_asked(httpserver) == requests and (inst.dir / "version.txt").read_text() == version
+    assert bin_holds(inst, dict(NEW, **{"data/sounds.pak": b"X" + NEW["data/sounds.pak"][1:]}))
+
+
+def test_drop_and_restart_mid_patch(install, serve, httpserver, build, manifest):
+    """A drop costs only the entry in flight; a launcher closed mid-patch asks at its next start only for
+    what was missing."""
+    new = zipped(NEW, build)
+    at = spans(new)
+    middle = {name: sum(at[name]) // 2 for name in (README_, ILHA)}
+    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(new),
+           "/u.zip": ranged(new, cuts=[(middle[README_], 0), (middle[ILHA], 60)])})
+    inst = install(installed(OLD))
+    inst.probe("wait-window", 20000, "wait-status", 60000, "Conexão interrompida. Retomando em 1 s...",
+               "wait-status", 10000, "Baixando... *", "sleep", 2000, "close", "wait-gone", 10000)
+    assert inst.proc.wait(20) == 0
+    inst.start()
+    update(inst)
+    assert ranges_asked(httpserver) == asked(new, [CANCAO, README_], [README_], [ILHA], [ILHA])
+    assert bin_holds(inst, NEW)
+
+
+FALLBACKS = [  # name, digest and signature in the configuration, manifest of another archive, server, key
+    ("server ignores ranges", True, False, dict(ranges=False), None),
+    ("manifest of another archive", False, True, {}, None),
+    ("tampered entry", True, False, dict(tamper=True), None),
+    ("unsigned manifest under a key", True, False, {}, "unsigned"),
+    ("signed manifest of another archive", True, True, {}, "signed"),
+]
+
+
+@pytest.mark.parametrize("digest, other, server, key", [pytest.param(*r[1:], id=r[0]) for r in FALLBACKS])
+def test_anything_unexpected_ends_as_the_full_update(install, serve, httpserver, build, manifest, keys, digest, other,
+                                                     server, key):
+    new = zipped(NEW, build)
+    described = manifest(zipped(dict(NEW, extra=b"x"), build) if other else new)
+    publisher = keys["publisher"]
+    cfg = "[Launcher]\r\nUpdateManifest={url}/m.txt\r\n".replace("{url}", httpserver.url_for("").rstrip("/"))
+    if digest:
+        cfg += "UpdateSHA256=%s\r\nUpdateSignature=%s\r\nUpdateVersion=2\r\n" % (sha(new),
+                                                                                signature(publisher[0], new))
+    serve({"/v.txt": "2", "/cfg.txt": signed(cfg.encode(), publisher[0]) if key else cfg,
+           "/m.txt": signed(described, publisher[0]) if key == "signed" else described, "/u.zip": ranged(new, **server)})
+    inst = install(installed(OLD, INI + ("UpdatePublicKey=%s\r\n" % publisher[1] if key else "")))
+    update(inst)
+    ranges = ranges_asked(httpserver)
+    assert bin_holds(inst, NEW) and ranges[-1] is None and len(ranges) == (1 if key else 2)
+    # Files are recorded only when the archive unpacked is the one the manifest describes.
+    assert (inst.dir / RECORD).exists() == (not other and not key)
+
+
+@pytest.fixture
+def nginx(tmp_path):
+    """Debian's nginx on a loopback port, with a private prefix and configuration: its root, its URL,
+    and its access log, which records each request's Range and If-Range."""
+    root = tmp_path / "www"
+    root.mkdir()
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    (tmp_path / "nginx.conf").write_text(
+        "error_log %(t)s/error.log;\nevents { worker_connections 64; }\nhttp {\n"
+        "  log_format witness escape=none '$uri|$http_range|$http_if_range|$status|$body_bytes_sent';\n"
+        "  access_log %(t)s/access.log witness;\n  types { application/zip zip; }\n"
+        "  client_body_temp_path %(t)s/body;\n  server { listen 127.0.0.1:%(p)d; root %(t)s/www; }\n}\n"
+        % {"t": tmp_path, "p": port})
+    proc = subprocess.Popen(["/usr/sbin/nginx", "-p", tmp_path, "-c", tmp_path / "nginx.conf", "-g",
+                             "daemon off; pid %s/nginx.pid; user root;" % tmp_path])
+    assert wait_until(lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0, 10)
+    yield "http://127.0.0.1:%d" % port, root, tmp_path / "access.log"
+    proc.terminate()
+    proc.wait(10)
+
+
+def test_patch_against_nginx_under_a_key(install, build, manifest, keys, nginx):
+    url, root, log = nginx
+    new = zipped(NEW, build)
+    key, public = keys["publisher"]
+    files = {"u.zip": new, "v.txt": b"2", "m.txt": signed(manifest(new), key),
+             "cfg.txt": signed(("[Launcher]\r\nUpdateManifest=%s/m.txt\r\nUpdateSHA256=%s\r\nUpdateSignature=%s\r\n"
+                                "UpdateVersion=2\r\n" % (url, sha(new), signature(key, new))).encode(), key)}
+    for name, data in files.items():
+        (root / name).write_bytes(data)
+    inst = install(installed(OLD, INI.replace("{url}", url) + "UpdatePublicKey=%s\r\n" % public))
+    update(inst)
+    assert bin_holds(inst, NEW)
+    lines = [line.split("|") for line in log.read_text().splitlines() if line.startswith("/u.zip")]
+    etag = urllib.request.urlopen(urllib.request.Request(url + "/u.zip", method="HEAD"), timeout=10).headers["ETag"]
+    want = asked(new, [CANCAO, README_], [ILHA])
+    assert [tuple(line[1:4]) for line in lines] == [(want[0], "", "206"), (want[1], etag, "206")]
+    at = spans(new)
+    assert sum(int(line[-1]) for line in lines) <= 1.02 * sum(at[n][1] - at[n][0] for n in (CANCAO, README_, ILHA))
