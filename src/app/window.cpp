@@ -15,6 +15,10 @@ std::wstring MainCaption(const std::wstring& serverName) { return serverName + L
 
 std::wstring VersionLabel(const std::wstring& version) { return L"Vers\u00e3o: " + version; }
 
+void SetStatus(const std::wstring& text) { SetWindowTextW(g_hwndStatus, text.c_str()); }
+
+void SetBar(int position) { SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(position), 0); }
+
 static HFONT MakeFont(int height, int weight) {
     return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                        CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");

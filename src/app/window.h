@@ -28,6 +28,10 @@ std::wstring MainCaption(const std::wstring& serverName);
 // "Versão: <version>"
 std::wstring VersionLabel(const std::wstring& version);
 
+// From the worker thread: the status line's text and the bar's position (0-100).
+void SetStatus(const std::wstring& text);
+void SetBar(int position);
+
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 bool RegisterMainClass(HINSTANCE instance);
 HWND CreateMainWindow(HINSTANCE instance);

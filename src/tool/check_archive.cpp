@@ -15,9 +15,9 @@
 #include "tool/requests.h"
 #include "tool/zip_file.h"
 #include "update/der.h"
+#include "update/extract.h"
 #include "update/verification.h"
 #include "update/verify.h"
-#include "update/worker.h"
 
 namespace {
 

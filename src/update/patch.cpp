@@ -1,24 +1,25 @@
 #include "update/patch.h"
 
 #include <windows.h>
-#include <commctrl.h>
 
 #include <algorithm>
 #include <map>
 #include <set>
 
 #include "app/state.h"
+#include "app/window.h"
 #include "net/drive.h"
 #include "net/progress.h"
 #include "net/ranges.h"
 #include "net/request.h"
 #include "net/resume.h"
 #include "update/der.h"
+#include "update/disk_space.h"
+#include "update/extract.h"
 #include "update/installed_files.h"
 #include "update/verification.h"
 #include "update/verify.h"
 #include "update/version.h"
-#include "update/worker.h"
 #include "update/zip_writer.h"
 
 namespace {
@@ -28,10 +29,6 @@ const uint64_t kManifestLimit = uint64_t{16} << 20;
 // What a local header can take: 30 fixed bytes, a name and an extra field of up to 64 KiB each.
 const uint64_t kLocalHeaderMax = 30 + 2 * 0xFFFF;
 const DWORD kProgressIntervalMs = 100;
-
-void SetStatus(const std::wstring& text) { SetWindowTextW(g_hwndStatus, text.c_str()); }
-
-void SetBar(int position) { SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(position), 0); }
 
 std::wstring PartFile(const std::wstring& archive) { return archive + L".patch"; }
 
@@ -149,12 +146,15 @@ public:
     }
 
     bool writeFailed = false;  // else a stop means a digest that differs
+    bool diskFull = false;     // ... because the disk had no room left
 
 private:
     bool Take(size_t index, const char* data, size_t size, bool ends) {
         if (!hash_) hash_.emplace();
         if (!WriteWhole(part_.file.get(), data, size)) {
             writeFailed = true;
+            const DWORD error = GetLastError();
+            diskFull = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
             return false;
         }
         hash_->Update(data, size);
@@ -222,7 +222,7 @@ bool Assemble(Part& part, const std::wstring& archive, const Manifest& manifest,
 
 // Fetches the entries `needed` names into the part and assembles the archive from it.
 PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, const std::vector<size_t>& needed,
-                       std::set<std::string>& packed) {
+                       std::set<std::string>& packed, std::wstring& shortfall) {
     std::map<uint64_t, size_t> byOffset;
     for (size_t i = 0; i < manifest.entries.size(); ++i) byOffset[manifest.entries[i].offset] = i;
     Part part;
@@ -241,6 +241,10 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
         }
     }
 
+    // The part grows by the missing entries and then becomes update_temp.zip where it lies.
+    shortfall = FreeSpaceShortfall(g_baseDir, expected - part.size);
+    if (!shortfall.empty()) return PatchResult::Failed;
+
     SetStatus(L"Baixando atualiza\u00e7\u00e3o...");
     const InternetHandle session = OpenSession();
     if (!session) return PatchResult::Failed;
@@ -255,7 +259,10 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
             if (outcome != RangeOutcome::Complete) break;
             answered = true;
         }
-        if (receiver.writeFailed) return PatchResult::Failed;
+        if (receiver.writeFailed) {
+            if (receiver.diskFull) shortfall = ShortfallText(expected - part.size);
+            return PatchResult::Failed;
+        }
         if (outcome == RangeOutcome::Refused || outcome == RangeOutcome::Stopped) return PatchResult::Full;
         answered = answered || outcome == RangeOutcome::Dropped;
         const std::set<uint64_t> now(part.record.done.begin(), part.record.done.end());
@@ -294,7 +301,7 @@ PatchResult PreparePatch(const std::wstring& archive, const std::wstring& bin, P
     SetBar(0);
     std::set<std::string> packed;
     if (PatchPays(neededRaw, state.manifest->archiveSize))
-        state.result = FetchPatch(archive, *state.manifest, check.needed, packed);
+        state.result = FetchPatch(archive, *state.manifest, check.needed, packed, state.shortfall);
     if (state.result == PatchResult::Full) DiscardPatchPart(archive);
     for (const InstalledFile& file : check.intact)
         if (!packed.count(file.path)) state.untouched.push_back(file);

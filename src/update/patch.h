@@ -23,6 +23,7 @@ struct PatchState {
     PatchResult result = PatchResult::Full;
     std::vector<InstalledFile> untouched;  // intact files the assembled archive leaves alone
     bool describesArchive = false;         // the full archive received is the manifest's
+    std::wstring shortfall;                // when it failed for want of disk space: what the player is told
 };
 
 // On the worker thread, after the announcement: fetches and checks the manifest, finds what bin

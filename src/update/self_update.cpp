@@ -1,13 +1,13 @@
 #include "update/self_update.h"
 
 #include <windows.h>
-#include <commctrl.h>
 
 #include <optional>
 
 #include "app/elevation.h"
 #include "app/single_instance.h"
 #include "app/state.h"
+#include "app/window.h"
 #include "net/progress.h"
 #include "net/resume.h"
 #include "update/launcher_image.h"
@@ -18,8 +18,6 @@ namespace {
 
 // A launcher is well under a megabyte: anything much larger is not one, and is not read into memory.
 constexpr ULONGLONG kMaxLauncherBytes = 64ull << 20;
-
-void SetBar(int position) { SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(position), 0); }
 
 // Downloads the new launcher to `fresh`; true when it may replace this one.
 bool FetchLauncher(const std::wstring& fresh) {

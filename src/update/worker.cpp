@@ -1,7 +1,6 @@
 #include "update/worker.h"
 
 #include <windows.h>
-#include <commctrl.h>
 #include <shlwapi.h>
 
 #include <array>
@@ -26,10 +25,6 @@
 constexpr DWORD kAnnouncePauseMs = 2000;
 // How often a running client is looked at again while the update waits for it to close.
 constexpr DWORD kClientPollMs = 2000;
-
-static void SetStatus(const std::wstring& text) { SetWindowTextW(g_hwndStatus, text.c_str()); }
-
-static void SetBar(int position) { SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(position), 0); }
 
 // Every ending but the outdated launcher's hands Play back. The message goes before the flag
 // is cleared, so Play is never accepted mid-pass.
@@ -150,7 +145,8 @@ void UpdateWorker() {
     PatchState patch;
     const PatchResult patched = PreparePatch(archive, bin, patch);
     if (patched == PatchResult::Failed) {
-        Finish(L"Erro ao baixar. Verifique a URL/link.");  // what arrived is continued at the next start
+        // What arrived is continued at the next start.
+        Finish(patch.shortfall.empty() ? L"Erro ao baixar. Verifique a URL/link." : patch.shortfall);
         return;
     }
     if (patched == PatchResult::Full) {

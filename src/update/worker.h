@@ -5,9 +5,6 @@
 
 #include <string>
 
-// An archive below this size cannot hold a client; it is an error page or a stub.
-constexpr ULONGLONG kMinArchiveBytes = 1000;
-
 void UpdateWorker();
 
 // "Nova versão: <installed> -> <published>"
