@@ -15,6 +15,7 @@ import pytest
 from werkzeug import Response
 
 from conftest import STANDIN, wait_until, wine, winpath, zipped
+from test_update import small_disk  # noqa: F401 (a fixture)
 from test_verified import keys, signature, signed  # noqa: F401 (keys is a fixture)
 
 DONE = "Atualização concluída!"
@@ -150,6 +151,20 @@ def test_drop_and_restart_mid_patch(install, serve, httpserver, build, manifest)
     update(inst)
     assert ranges_asked(httpserver) == asked(new, [CANCAO, README_], [README_], [ILHA], [ILHA])
     assert bin_holds(inst, NEW)
+
+
+def test_a_patch_the_disk_has_no_room_for(small_disk, install, serve, httpserver, build, manifest):
+    """The entries a patch lacks are weighed against the disk's room before any is asked for."""
+    keep, old, new = (random.Random(n).randbytes(3 << 20) for n in (1, 2, 3))
+    archive = zipped({"velmoraclient.exe": STANDIN, "keep.pak": keep, "big.pak": new}, build)
+    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(archive),
+           "/u.zip": ranged(archive)})
+    inst = install(installed({"velmoraclient.exe": STANDIN, "keep.pak": keep, "big.pak": old}))
+    state, = inst.probe("wait-window", 20000, "wait-status", 60000, "Espaço insuficiente *", "wait-enabled", 5000,
+                        "dump", "close")
+    first, end = spans(archive)["big.pak"]
+    assert state["status"] == "Espaço insuficiente no disco (necessários %d MB)." % -(-(end - first) // (1 << 20))
+    assert ranges_asked(httpserver) == [] and (inst.dir / "version.txt").read_text() == "1"
 
 
 FALLBACKS = [  # name, digest and signature in the configuration, manifest of another archive, server, key
