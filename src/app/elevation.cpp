@@ -5,10 +5,8 @@
 #include <atomic>
 
 #include "app/arguments.h"
-#include "app/launch.h"
 #include "app/single_instance.h"
 #include "app/state.h"
-#include "update/remote_config.h"
 
 namespace {
 
@@ -81,28 +79,4 @@ std::optional<bool> AskPlayerLauncher(PlayerRequest request, const std::wstring&
            done == TRUE;
 }
 
-LRESULT OnPlayerRequest(HWND sender, const COPYDATASTRUCT& data) {
-    DWORD senderId = 0;
-    GetWindowThreadProcessId(sender, &senderId);
-    if (senderId == 0 || senderId != g_elevatedCopyId.load()) return FALSE;
-    const std::wstring text = data.lpData ? std::wstring(static_cast<const wchar_t*>(data.lpData),
-                                                         data.cbData / sizeof(wchar_t))
-                                          : std::wstring();
-    switch (static_cast<PlayerRequest>(data.dwData)) {
-    case PlayerRequest::StartClient:
-        if (!StartClient(text)) return FALSE;
-        break;
-    case PlayerRequest::StartHeir:
-        if (!StartHeir(ModulePath())) return FALSE;
-        break;
-    case PlayerRequest::OpenSite: {
-        const std::wstring site = SiteToOpen(text);
-        return !site.empty() && reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", site.c_str(), nullptr,
-                                                                        nullptr, SW_SHOWNORMAL)) > 32;
-    }
-    default:
-        return FALSE;
-    }
-    PostQuitMessage(0);  // the game or the new launcher runs now; the elevated copy closes too
-    return TRUE;
-}
+DWORD ElevatedCopyId() { return g_elevatedCopyId.load(); }

@@ -42,6 +42,5 @@ enum class PlayerRequest : ULONG_PTR {
 // caller does it itself.
 std::optional<bool> AskPlayerLauncher(PlayerRequest request, const std::wstring& text);
 
-// The player's launcher's side (WM_COPYDATA from `sender`): TRUE when the request was carried
-// out. Only its own elevated copy is heard. After a start, this launcher closes.
-LRESULT OnPlayerRequest(HWND sender, const COPYDATASTRUCT& data);
+// The process id of the elevated copy this launcher started; 0 when none.
+DWORD ElevatedCopyId();

@@ -1,11 +1,13 @@
 #include "app/launch.h"
 
 #include <windows.h>
+#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <optional>
 
 #include "app/elevation.h"
+#include "app/single_instance.h"
 #include "app/state.h"
 
 std::wstring ClientFolder(const std::wstring& baseDir) { return baseDir + L"\\bin"; }
@@ -47,4 +49,30 @@ void LaunchClient() {
         return;
     }
     PostQuitMessage(0);
+}
+
+LRESULT OnPlayerRequest(HWND sender, const COPYDATASTRUCT& data) {
+    DWORD senderId = 0;
+    GetWindowThreadProcessId(sender, &senderId);
+    if (senderId == 0 || senderId != ElevatedCopyId()) return FALSE;
+    const std::wstring text = data.lpData ? std::wstring(static_cast<const wchar_t*>(data.lpData),
+                                                         data.cbData / sizeof(wchar_t))
+                                          : std::wstring();
+    switch (static_cast<PlayerRequest>(data.dwData)) {
+    case PlayerRequest::StartClient:
+        if (!StartClient(text)) return FALSE;
+        break;
+    case PlayerRequest::StartHeir:
+        if (!StartHeir(ModulePath())) return FALSE;
+        break;
+    case PlayerRequest::OpenSite: {
+        const std::wstring site = SiteToOpen(text);
+        return !site.empty() && reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", site.c_str(), nullptr,
+                                                                        nullptr, SW_SHOWNORMAL)) > 32;
+    }
+    default:
+        return FALSE;
+    }
+    PostQuitMessage(0);  // the game or the new launcher runs now; the elevated copy closes too
+    return TRUE;
 }

@@ -1,5 +1,8 @@
-// Starting the game client from the bin folder.
+// Starting the game client from the bin folder, and what an elevated copy asks the player's
+// launcher to start in its stead.
 #pragma once
+
+#include <windows.h>
 
 #include <string>
 
@@ -12,3 +15,7 @@ bool StartClient(const std::wstring& clientExe);
 
 // Play handler: starts the client and ends the launcher, or explains why it cannot.
 void LaunchClient();
+
+// The player's launcher's side (WM_COPYDATA from `sender`): TRUE when the request was carried
+// out. Only its own elevated copy is heard. After a start, this launcher closes.
+LRESULT OnPlayerRequest(HWND sender, const COPYDATASTRUCT& data);

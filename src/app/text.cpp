@@ -159,3 +159,42 @@ std::optional<std::wstring> IniValue(const std::wstring& text, const std::wstrin
     }
     return std::nullopt;
 }
+
+namespace {
+
+bool HasPrefixIgnoringCase(const std::wstring& text, const wchar_t* prefix) {
+    size_t i = 0;
+    for (; prefix[i]; ++i) {
+        if (i >= text.size()) return false;
+        wchar_t c = text[i];
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsWebUrl(const std::wstring& url) {
+    return HasPrefixIgnoringCase(url, L"http://") || HasPrefixIgnoringCase(url, L"https://");
+}
+
+std::wstring SiteToOpen(const std::wstring& site) {
+    if (IsWebUrl(site)) return site;
+    // A bare host name, then nothing, a path, a query, a fragment or a port: a web address
+    // without its scheme. Whatever else (a drive, a share, another scheme) stays unopened.
+    const auto hostChar = [](wchar_t c) {
+        return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' ||
+               c == L'-';
+    };
+    size_t i = 0;
+    while (i < site.size() && hostChar(site[i])) ++i;
+    if (i == 0 || site[0] == L'.' || site[0] == L'-') return std::wstring();
+    if (i < site.size() && site[i] == L':') {
+        const size_t port = ++i;
+        while (i < site.size() && site[i] >= L'0' && site[i] <= L'9') ++i;
+        if (i == port) return std::wstring();
+    }
+    if (i < site.size() && site[i] != L'/' && site[i] != L'?' && site[i] != L'#') return std::wstring();
+    return L"http://" + site;
+}

@@ -43,3 +43,12 @@ std::optional<std::vector<IniEntry>> IniSection(const std::wstring& text, const 
 // around the value dropped, one pair of enclosing quotes (double or single) removed, at most
 // 2047 units. Nothing when the section or the key is missing, or the key's line has no "=".
 std::optional<std::wstring> IniValue(const std::wstring& text, const std::wstring& section, const std::wstring& key);
+
+// True for an http:// or https:// address (scheme in any letter case): the only kind the
+// launcher will hand to the shell.
+bool IsWebUrl(const std::wstring& url);
+
+// What the outdated-launcher stage hands to the shell for a site address: a web address as
+// it is, a bare host name (letters, digits, dots, hyphens; then optionally a port and a path)
+// with "http://" in front, anything else nothing (empty).
+std::wstring SiteToOpen(const std::wstring& site);

@@ -31,17 +31,6 @@ void ApplyEntry(LauncherConfig& config, const std::wstring& key, const std::wstr
     else if (key == L"LauncherSignature") config.LauncherSignature = value;
 }
 
-bool HasPrefixIgnoringCase(const std::wstring& text, const wchar_t* prefix) {
-    size_t i = 0;
-    for (; prefix[i]; ++i) {
-        if (i >= text.size()) return false;
-        wchar_t c = text[i];
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::vector<RemoteEntry> ReadRemoteEntries(const std::wstring& text) {
@@ -93,30 +82,6 @@ std::wstring OutdatedMessage(const std::wstring& siteUrl) {
     return L"Este launcher est\u00e1 desatualizado e n\u00e3o pode ser usado.\n\n"
            L"Por favor, exclua o launcher atual e baixe a vers\u00e3o mais recente no nosso site:\n\n" +
            siteUrl + L"\n\nApenas clique em OK e o site ser\u00e1 aberto automaticamente.";
-}
-
-bool IsWebUrl(const std::wstring& url) {
-    return HasPrefixIgnoringCase(url, L"http://") || HasPrefixIgnoringCase(url, L"https://");
-}
-
-std::wstring SiteToOpen(const std::wstring& site) {
-    if (IsWebUrl(site)) return site;
-    // A bare host name, then nothing, a path, a query, a fragment or a port: a web address
-    // without its scheme. Whatever else (a drive, a share, another scheme) stays unopened.
-    const auto hostChar = [](wchar_t c) {
-        return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' ||
-               c == L'-';
-    };
-    size_t i = 0;
-    while (i < site.size() && hostChar(site[i])) ++i;
-    if (i == 0 || site[0] == L'.' || site[0] == L'-') return std::wstring();
-    if (i < site.size() && site[i] == L':') {
-        const size_t port = ++i;
-        while (i < site.size() && site[i] >= L'0' && site[i] <= L'9') ++i;
-        if (i == port) return std::wstring();
-    }
-    if (i < site.size() && site[i] != L'/' && site[i] != L'?' && site[i] != L'#') return std::wstring();
-    return L"http://" + site;
 }
 
 bool ApplyRemoteConfig() {

@@ -26,14 +26,6 @@ int32_t ParseBuildNumber(const std::wstring& value);
 // Text of the box that tells the user this launcher is outdated.
 std::wstring OutdatedMessage(const std::wstring& siteUrl);
 
-// True for an http:// or https:// address (scheme in any letter case): the only kind the
-// launcher will hand to the shell.
-bool IsWebUrl(const std::wstring& url);
-
-// What the outdated-launcher stage hands to the shell for a site address: a web address as
-// it is, a bare host name (letters, digits, dots, hyphens; then optionally a port and a path)
-// with "http://" in front, anything else nothing (empty).
-std::wstring SiteToOpen(const std::wstring& site);
 
 // The remote-configuration stage of the update pass, on the worker thread. When ConfigURL is
 // set: shows the loading status, fetches and applies the remote text, retitles the
