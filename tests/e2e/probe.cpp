@@ -6,7 +6,8 @@
 // presses the named button), no-msgbox MS (fails if a box shows up meanwhile).
 // Actions: dump (caption, title, version, status, play_enabled, play_focused, play_text, progress,
 // style, x, y, width, height, minimized, foreground), click (posted, so a box does not block the
-// probe), command NOTIFY (WM_COMMAND from Play with that notification code), close, minimize, sleep MS.
+// probe), command NOTIFY (WM_COMMAND from Play with that notification code), close, minimize, sleep MS,
+// window CAPTION (later commands look only at the launcher window with that caption).
 // Exits 1 after an {"error": ...} line as soon as a wait runs out.
 #include <windows.h>
 
@@ -52,7 +53,9 @@ static bool WaitFor(DWORD ms, Pred pred) {
     return true;
 }
 
-static HWND Launcher() { return FindWindowW(L"VelmoraLauncher", nullptr); }
+static std::wstring g_caption;  // empty: any launcher window
+
+static HWND Launcher() { return FindWindowW(L"VelmoraLauncher", g_caption.empty() ? nullptr : g_caption.c_str()); }
 
 static HWND Need() {
     if (HWND w = Launcher()) return w;
@@ -127,6 +130,10 @@ int wmain(int argc, wchar_t** argv) {
             if (i + 1 >= argc) Fail(L"missing argument for " + cmd);
             return argv[++i];
         };
+        if (cmd == L"window") {
+            g_caption = arg();
+            continue;
+        }
         const bool bare = cmd == L"dump" || cmd == L"click" || cmd == L"close" || cmd == L"minimize";
         const DWORD n = bare ? 0 : _wtoi(arg().c_str());
         if (cmd == L"sleep") {

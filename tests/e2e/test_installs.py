@@ -1,7 +1,6 @@
 """The launcher in real installs: a folder it may not write, a second start, a client still
 running, closing while a tool unpacks, accented texts, a version file it cannot replace."""
 import subprocess
-import time
 from pathlib import Path
 
 import pytest
@@ -50,16 +49,22 @@ def test_unwritable_folder(install, httpserver, immutable, answer):
     assert state["play_enabled"] and httpserver.log == []
 
 
-def test_second_start_shows_the_first_and_leaves(install):
-    first = install({})
-    first.probe("wait-window", 20000, "wait-enabled", 15000, "minimize")
+def test_one_launcher_per_folder(install, serve):
+    """A second start of a folder shows the first one's window and leaves; another folder's launcher
+    runs its own pass to its own ending meanwhile, and the first one's status stays its own."""
+    serve({"/v.txt": "1.0.1", "/u.zip": CLIENT})
+    first = install({"launcher_config.ini": "[Launcher]\r\nServerName=Um\r\n"})
+    first.probe("window", "Um - Launcher", "wait-window", 20000, "wait-enabled", 15000, "minimize")
     second = subprocess.run(["wine", first.dir / "VelmoraLauncher.exe"], cwd=first.dir, env=first.env, timeout=20,
                             stdin=subprocess.DEVNULL, capture_output=True)
-    state, = first.probe("sleep", 500, "dump")
+    state, = first.probe("window", "Um - Launcher", "sleep", 500, "dump")
     assert (second.returncode, state["minimized"], state["foreground"]) == (0, False, True)
-    other = install({})  # another folder's launcher runs beside it
-    time.sleep(3)
-    assert other.proc.poll() is None and first.proc.poll() is None
+    other = install(dict(UPDATE, **{"launcher_config.ini": UPDATE["launcher_config.ini"] + "ServerName=Dois\r\n"}))
+    other.probe("window", "Dois - Launcher", "wait-window", 20000, "wait-status", 30000, "Atualização concluída!",
+                "close", "wait-gone", 10000)
+    assert other.proc.wait(20) == 0 and (other.dir / "version.txt").read_bytes() == b"1.0.1"
+    state, = first.probe("window", "Um - Launcher", "dump", "close", "wait-gone", 10000)
+    assert state["status"] == "Configure as URLs no launcher_config.ini" and first.proc.wait(20) == 0
 
 
 def test_running_client_is_waited_for(install, serve, build, tmp_path):
