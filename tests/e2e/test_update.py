@@ -44,10 +44,13 @@ def on_disk(path, like):
 
 
 def current_at_next_start(inst, serve, server):
-    """What the pass wrote reads back equal: the next start finds the client current, and Play starts it."""
+    """What the pass wrote reads back equal: the next start finds the client current, leaves the
+    version file as it is, and Play starts the client."""
+    (inst.dir / "version.txt").write_bytes(NEW.encode() + b"\r\n")
     inst.start()
     inst.probe("wait-window", 20000, "wait-status", 30000, E4, "wait-enabled", 5000, "click")
     inst.client_started()
+    assert (inst.dir / "version.txt").read_bytes() == NEW.encode() + b"\r\n"
 
 
 def tools_then_offline_start(inst, serve, server):
