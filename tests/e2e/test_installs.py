@@ -69,9 +69,11 @@ def test_one_launcher_per_folder(install, serve):
     assert first.proc.wait(20) == 0
 
 
-def test_running_client_is_waited_for(install, serve, build, tmp_path):
+def test_running_client_is_waited_for_then_closing_ends_the_tool(install, serve):
+    """No tool runs while the client holds its exe; once it is closed the unpacking starts, and
+    closing the launcher then ends the tool, which hangs."""
     serve({"/v.txt": "1.0.1", "/u.zip": CLIENT})
-    inst = install(dict(UPDATE, **{"bin/velmoraclient.exe": STANDIN}), start=False)
+    inst = install(dict(UPDATE, **{"bin/velmoraclient.exe": STANDIN, "tar.exe.action": "hang"}), start=False)
     client = subprocess.Popen(["wine", inst.dir / "bin/velmoraclient.exe", "hold", "6"], cwd=inst.dir / "bin",
                               env=inst.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
@@ -79,18 +81,10 @@ def test_running_client_is_waited_for(install, serve, build, tmp_path):
     inst.start()
     waiting, = inst.probe("wait-window", 20000, "wait-status", 30000, "Feche o jogo para concluir a atualização.",
                           "dump")
-    assert not waiting["play_enabled"] and inst.calls() == []  # no tool while the client runs
-    inst.probe("wait-status", 20000, "Atualização concluída!", "close")
+    assert not waiting["play_enabled"] and inst.calls() == []
+    inst.probe("wait-status", 20000, "Extraindo arquivos...", "sleep", 500, "close", "wait-gone", 10000)
     assert client.wait(20) == 0 and inst.proc.wait(20) == 0
-    assert [name for name, _, _ in inst.calls()] == ["tar.exe"]
-
-
-def test_closing_while_a_tool_hangs_ends_the_tool(install, serve):
-    serve({"/v.txt": "1.0.1", "/u.zip": CLIENT})
-    inst = install(dict(UPDATE, **{"tar.exe.action": "hang"}))
-    inst.probe("wait-window", 20000, "wait-status", 30000, "Extraindo arquivos...", "sleep", 500, "close",
-               "wait-gone", 10000)
-    assert inst.proc.wait(20) == 0 and inst.calls() and wait_until(lambda: not running("tar.exe"), 5)
+    assert [name for name, _, _ in inst.calls()] == ["tar.exe"] and wait_until(lambda: not running("tar.exe"), 5)
     assert (inst.dir / "version.txt").read_bytes() == b"1.0.0"
 
 
