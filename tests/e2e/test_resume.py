@@ -83,16 +83,14 @@ def test_closed_mid_download_then_started_again(install, serve, httpserver, buil
     assert (inst.dir / "version.txt").read_bytes() == b"1.0.1" and not part.exists()
 
 
-def test_part_of_another_version_is_dropped(install, serve, httpserver, build):
-    archive = zipped({"velmoraclient.exe": STANDIN, "data/world.pak": DATA}, build)
-    serve({"/v.txt": "1.0.2", "/u.zip": resumable(archive)})
-    inst = install({"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n",
-                    "version.txt": "1.0.0", "tar.exe.action": "unzip", "update_temp.zip.part": archive[:Q],
-                    "update_temp.zip.part.txt": "url={url}/u.zip\nversion=1.0.1\nvalidator=\"v1\"\nlength=%d\n"
-                                                % len(archive)})
-    inst.probe("wait-window", 20000, "wait-status", 30000, "Atualização concluída!", "close")
-    assert inst.proc.wait(20) == 0
-    assert [r.headers.get("Range") for r, _ in httpserver.log if r.path == "/u.zip"] == [None]
+def test_part_of_another_version_is_dropped(fetch, httpserver, tmp_path):
+    httpserver.expect_request("/u.zip").respond_with_handler(resumable(DATA))
+    (tmp_path / "update_temp.zip.part").write_bytes(DATA[:Q])
+    (tmp_path / "update_temp.zip.part.txt").write_text('url=%s\nversion=1.0.1\nvalidator="v1"\nlength=%d\n'
+                                                        % (httpserver.url_for("/u.zip"), len(DATA)))
+    got = fetch(httpserver.url_for("/u.zip"), dest=winpath(tmp_path / "update_temp.zip"), archive=("1.0.2", 100, 1500))
+    assert got["ok"] and [r.headers.get("Range") for r, _ in httpserver.log] == [None]
+    assert (tmp_path / "update_temp.zip").read_bytes() == DATA
 
 
 @pytest.mark.parametrize("chunked", [False, True], ids=["stated length", "chunked"])

@@ -48,13 +48,10 @@ std::string Hex(std::string_view bytes) {
     return out;
 }
 
-std::string Hex(const std::string& bytes) { return Hex(std::string_view(bytes)); }
-
-std::string Hex(const std::optional<std::array<uint8_t, 32>>& digest) {
-    return digest ? Hex(std::string_view(reinterpret_cast<const char*>(digest->data()), 32)) : "<none>";
+template <class Bytes>
+std::string Hex(const std::optional<Bytes>& bytes) {
+    return bytes ? Hex(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size())) : "<none>";
 }
-
-std::string Hex(const std::optional<std::string>& bytes) { return bytes ? Hex(*bytes) : "<none>"; }
 
 // `hex` with its first `from` replaced by `to`; a row whose edit finds nothing stays valid
 // and so fails its expectation.
