@@ -23,7 +23,11 @@ namespace {
 const std::vector<std::wstring> kIniKeys = {L"ServerName", L"ConfigURL", L"VersionURL", L"UpdateURL",
                                             L"ClientExe",  L"SiteURL",   L"UpdatePublicKey"};
 const std::vector<std::wstring> kRemoteKeys = {L"ServerName", L"VersionURL",       L"UpdateURL",    L"ClientExe",
-                                               L"SiteUrl",    L"MinLauncherBuild", L"UpdateSHA256", L"UpdateSignature"};
+                                               L"SiteUrl",    L"MinLauncherBuild", L"UpdateSHA256", L"UpdateSignature",
+                                               L"UpdateManifest"};
+
+// The remote configuration's UpdateManifest, when it applies.
+std::wstring g_manifestUrl;
 
 std::wstring Lower(std::wstring text) {
     for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
@@ -207,6 +211,8 @@ void CheckRemoteConfig(Report& report) {
     CheckRemoteEntries(report, entries);
     if (!applies) return;
     g_config = ApplyRemoteConfigText(g_config, text);
+    for (const RemoteEntry& entry : entries)
+        if (entry.inLauncher && entry.key == L"UpdateManifest" && !entry.value.empty()) g_manifestUrl = entry.value;
     const bool gated = std::any_of(entries.begin(), entries.end(),
                                    [](const RemoteEntry& e) { return e.inLauncher && e.key == L"MinLauncherBuild"; });
     const std::wstring builds = L"MinLauncherBuild " + std::to_wstring(g_config.MinLauncherBuild) + L", este launcher é o build " +
@@ -278,7 +284,8 @@ int RunCheck(const std::wstring& folder) {
         } else if (CheckUrlForm(report, L"VersionURL", g_config.VersionURL) &&
                    CheckUrlForm(report, L"UpdateURL", g_config.UpdateURL)) {
             const std::optional<std::wstring> remote = CheckVersion(report, localShown);
-            if (remote) CheckUpdateArchive(report, *remote);
+            const std::optional<ServedArchive> served = remote ? CheckUpdateArchive(report, *remote) : std::nullopt;
+            if (remote && !g_manifestUrl.empty()) CheckPatchManifest(report, g_manifestUrl, served);
         }
     }
     const std::wstring counts = std::to_wstring(report.errors) + L" erro(s), " + std::to_wstring(report.warnings) + L" aviso(s)";

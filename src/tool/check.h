@@ -2,6 +2,9 @@
 // folder, reporting instead of installing. The folder is only read.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "tool/report.h"
@@ -9,6 +12,18 @@
 // Returns the exit code: 0 when no step reported ERRO, 1 otherwise.
 int RunCheck(const std::wstring& folder);
 
+// What the archive's server served: the whole body's size and digest, and its validator.
+struct ServedArchive {
+    uint64_t size = 0;
+    std::array<uint8_t, 32> digest{};
+    std::wstring validator;  // ETag, else Last-Modified; empty when the server sent neither
+};
+
 // The archive step: downloads UpdateURL (for remote `version`) into g_baseDir and checks it
-// against g_config. Defined in check_archive.cpp.
-void CheckUpdateArchive(Report& report, const std::wstring& version);
+// against g_config. Nothing when no archive was received. Defined in check_archive.cpp.
+std::optional<ServedArchive> CheckUpdateArchive(Report& report, const std::wstring& version);
+
+// The patch manifest at `url` (the remote UpdateManifest): reachable, signed under a key,
+// describing the archive `served` (when one was received), and the archive's server answering
+// single ranges. Defined in check_manifest.cpp.
+void CheckPatchManifest(Report& report, const std::wstring& url, const std::optional<ServedArchive>& served);

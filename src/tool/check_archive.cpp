@@ -13,7 +13,7 @@
 #include "tool/check.h"
 #include "tool/hints.h"
 #include "tool/requests.h"
-#include "tool/zip_listing.h"
+#include "tool/zip_file.h"
 #include "update/der.h"
 #include "update/verification.h"
 #include "update/verify.h"
@@ -28,42 +28,7 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
-// `size` bytes of the file from `offset`; nothing when they cannot all be read.
-std::optional<std::string> ReadRange(HANDLE file, uint64_t offset, uint64_t size) {
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(offset);
-    if (size > (256u << 20) || !SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) return std::nullopt;
-    std::string bytes(static_cast<size_t>(size), '\0');
-    for (size_t done = 0; done < bytes.size();) {
-        DWORD got = 0;
-        if (!ReadFile(file, &bytes[done], static_cast<DWORD>(bytes.size() - done), &got, nullptr) || got == 0)
-            return std::nullopt;
-        done += got;
-    }
-    return bytes;
-}
-
-struct Listing {
-    ZipEnd end;
-    std::vector<ZipEntry> entries;
-};
-
-std::optional<Listing> ListZip(const std::wstring& path) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file || !GetFileSizeEx(file.get(), &size)) return std::nullopt;
-    const uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
-    const uint64_t tailOffset = fileSize > kZipTailBytes ? fileSize - kZipTailBytes : 0;
-    const std::optional<std::string> tail = ReadRange(file.get(), tailOffset, fileSize - tailOffset);
-    const std::optional<ZipEnd> end = tail ? FindZipEnd(*tail, tailOffset) : std::nullopt;
-    const std::optional<std::string> directory =
-        end ? ReadRange(file.get(), end->directoryOffset, end->directorySize) : std::nullopt;
-    std::optional<std::vector<ZipEntry>> entries = directory ? ReadZipDirectory(*directory, end->entryCount) : std::nullopt;
-    if (!entries) return std::nullopt;
-    return Listing{*end, std::move(*entries)};
-}
-
-void CheckLayout(Report& report, const Listing& zip) {
+void CheckLayout(Report& report, const ZipListing& zip) {
     uint64_t unpacked = 0;
     std::vector<std::wstring> escaping;
     for (const ZipEntry& entry : zip.entries) {
@@ -118,7 +83,7 @@ void CheckDigestAndSignature(Report& report, const std::array<uint8_t, 32>& dige
 
 }  // namespace
 
-void CheckUpdateArchive(Report& report, const std::wstring& version) {
+std::optional<ServedArchive> CheckUpdateArchive(Report& report, const std::wstring& version) {
     const std::wstring archive = g_baseDir + L"\\update_temp.zip";
     Sha256 hash;
     ArchiveHooks hooks;
@@ -136,7 +101,7 @@ void CheckUpdateArchive(Report& report, const std::wstring& version) {
     if (!downloaded) {
         report(Mark::Error, L"UpdateURL: " + ExplainFailure(seen, false) +
                                 L" (o launcher mostra \"Erro ao baixar. Verifique a URL/link.\")");
-        return;
+        return std::nullopt;
     }
     const SeenRequest& last = seen.back();
     WIN32_FILE_ATTRIBUTE_DATA data = {};
@@ -155,13 +120,15 @@ void CheckUpdateArchive(Report& report, const std::wstring& version) {
     if (size < kMinArchiveBytes) {
         report(Mark::Error, L"UpdateURL: só " + std::to_wstring(size) + L" bytes (o launcher mostra \"Download inválido "
                                 L"(arquivo muito pequeno).\"): confira o link");
-        return;
+        return std::nullopt;
     }
-    const std::optional<Listing> zip = ListZip(archive);
+    const std::optional<ZipListing> zip = ListZip(archive);
     if (zip)
         CheckLayout(report, *zip);
     else
         report(Mark::Error, L"UpdateURL: não é um zip legível (incompleto, ou .rar/.7z): publique um arquivo .zip");
     const std::optional<std::array<uint8_t, 32>> digest = hash.Finish();
-    if (digest) CheckDigestAndSignature(report, *digest);
+    if (!digest) return std::nullopt;
+    CheckDigestAndSignature(report, *digest);
+    return ServedArchive{size, *digest, last.validator};
 }

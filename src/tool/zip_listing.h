@@ -25,9 +25,22 @@ std::optional<ZipEnd> FindZipEnd(std::string_view tail, uint64_t tailOffset);
 struct ZipEntry {
     std::string name;  // as stored: UTF-8 or the DOS code page, '/' or '\' separators
     uint64_t size = 0;
+    uint64_t compressedSize = 0;
+    uint64_t offset = 0;  // of the local header
+    uint32_t crc32 = 0;
+    uint16_t method = 0;
+    uint16_t flags = 0;  // bit 3: data descriptor; bit 11: UTF-8 name
+    uint16_t madeBy = 0;
+    uint16_t versionNeeded = 0;
+    uint32_t externalAttributes = 0;
+    bool zip64 = false;  // some value came from a zip64 extra field
 };
 // The `count` entries of a central directory; nothing when it is cut short or malformed.
 std::optional<std::vector<ZipEntry>> ReadZipDirectory(std::string_view directory, uint64_t count);
+
+// The entry's name as UTF-8 with '/' separators: as stored when the UTF-8 flag is set,
+// otherwise read in the DOS code page 437, as zip tools wrote names before that flag.
+std::string EntryNameUtf8(const ZipEntry& entry);
 
 // An entry that would land outside the folder it is unpacked into: an absolute path, a
 // drive letter, or a ".." component.

@@ -3,12 +3,17 @@ marked line it must print and its exit code), and the key and signing commands a
 and the launcher's own verification."""
 import base64
 import hashlib
+import io
 import os
+import random
+import struct
+import zipfile
 from pathlib import Path
 
 import pytest
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
+from werkzeug import Response
 
 from conftest import FOLDER, body, wine, winpath, zipped
 from test_verified import spki
@@ -39,10 +44,45 @@ def remote(**keys):
     return "[Launcher]\n" + "".join("%s=%s\n" % kv for kv in keys.items())
 
 
+# Patch manifests, computed here from what Python's zipfile reads back.
+
+def sha(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def manifest_of(data):
+    """The manifest of zip `data`: an entry's raw bytes run from its local header to the next
+    record (zipfile leaves no gaps), its content is what zipfile extracts."""
+    z = zipfile.ZipFile(io.BytesIO(data))
+    starts = sorted(i.header_offset for i in z.infolist()) + [z.start_dir]
+    lines = ["velmora-manifest 1", "archive\t%d\t%s" % (len(data), sha(data))]
+    for info in z.infolist():
+        raw = data[info.header_offset:starts[starts.index(info.header_offset) + 1]]
+        tail = "%d\t%d\t%s\t%08x\t%d\t%s" % (info.header_offset, len(raw), sha(raw), info.CRC, info.compress_size,
+                                            info.filename.replace("\\", "/"))
+        lines.append("D\t" + tail if info.is_dir() else "F\t%d\t%s\t%s" % (info.file_size, sha(z.read(info)), tail))
+    return "\n".join(lines) + "\n"
+
+
+def ranged(data):
+    """Serves `data` as a web server does: a single "Range: bytes=a-b" gets a 206 unless an
+    If-Range names another validator."""
+    def handler(request):
+        head, asked = {"ETag": '"v1"', "Accept-Ranges": "bytes"}, request.headers.get("Range", "")
+        if not asked.startswith("bytes=") or request.headers.get("If-Range", '"v1"') != '"v1"':
+            return Response(data, 200, head, content_type="application/zip")
+        first, last = map(int, asked[len("bytes="):].split("-"))
+        head["Content-Range"] = "bytes %d-%d/%d" % (first, last, len(data))
+        return Response(data[first:last + 1], 206, head, content_type="application/zip")
+    return handler
+
+
 PLAIN = ini(VersionURL="{url}/v.txt", UpdateURL="{url}/u.zip")
 WITH_CONFIG = ini(ConfigURL="{url}/cfg.txt")
 CLIENT_ZIP = zipped(CLIENT)  # once: entries carry the time they were written
 GOOD = {"/v.txt": "1.0.1\r\n", "/u.zip": CLIENT_ZIP}
+PATCHED = remote(VersionURL="{url}/v.txt", UpdateURL="{url}/u.zip", UpdateManifest="{url}/u.manifest")
+PATCHES = {"/cfg.txt": PATCHED, "/v.txt": "1.0.1", "/u.zip": ranged(CLIENT_ZIP), "/u.manifest": manifest_of(CLIENT_ZIP)}
 
 ROWS = {  # name: (INI, installed version, replies, a line the check prints, exit code)
     "current": (PLAIN, "1.0.1", GOOD, "OK    Versão publicada igual à instalada", 0),
@@ -89,6 +129,15 @@ ROWS = {  # name: (INI, installed version, replies, a line the check prints, exi
                                                                               UpdateSHA256="0" * 64)}),
                      "ERRO  UpdateSHA256 não confere com o arquivo (o launcher o recusa): publique UpdateSHA256=" +
                      hashlib.sha256(CLIENT_ZIP).hexdigest(), 1),
+    "patch manifest": (WITH_CONFIG, "1.0.0", PATCHES, "OK    UpdateURL: Range atendido com 206; 2 entrada(s) conferida(s)", 0),
+    "manifest of another archive": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.manifest": manifest_of(zipped({"a": b"b"}))}),
+                                    "ERRO  UpdateManifest: descreve outro arquivo", 1),
+    "archive server without ranges": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.zip": CLIENT_ZIP}),
+                                      "AVISO UpdateURL: pedido de Range (bytes 0-", 0),
+    "manifest missing": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.manifest": ("gone", 404)}),
+                         "ERRO  UpdateManifest: HTTP 404", 1),
+    "manifest key misspelt": (WITH_CONFIG, "1.0.0", dict(GOOD, **{"/cfg.txt": PATCHED.replace("Manifest", "Manfest")}),
+                              'ERRO  ConfigURL: chave desconhecida "UpdateManfest" (ignorada): escreva "UpdateManifest"', 1),
 }
 
 
@@ -130,6 +179,17 @@ def test_missing_ini(check):
     assert code == 1 and lines[1].startswith("ERRO  INI: launcher_config.ini não encontrado"), lines
 
 
+def signing_key(path):
+    """One P-256 key in the forms OpenSSL writes: `openssl genpkey` (PKCS#8), in DER, `openssl ecparam
+    -genkey` (SEC1 after the parameters) and `openssl ec -outform DER`."""
+    key, pem, der = ec.generate_private_key(ec.SECP256R1()), serialization.Encoding.PEM, serialization.Encoding.DER
+    for name, encoding, form in [("pkcs8.pem", pem, "PKCS8"), ("pkcs8.der", der, "PKCS8"),
+                                 ("sec1.pem", pem, "TraditionalOpenSSL"), ("sec1.der", der, "TraditionalOpenSSL")]:
+        (path / name).write_bytes((PARAMETERS if name == "sec1.pem" else b"") + key.private_bytes(
+            encoding, serialization.PrivateFormat[form], serialization.NoEncryption()))
+    return key
+
+
 def test_signed_release_with_tool_and_openssl_keys(build, wine_env, check, httpserver, tmp_path):
     """The tool's keygen, sign and sign-config make a release the launcher's checks accept and
     OpenSSL verifies; keys in the forms OpenSSL writes sign the same way; keygen never overwrites."""
@@ -141,14 +201,8 @@ def test_signed_release_with_tool_and_openssl_keys(build, wine_env, check, https
     assert tool("keygen", winpath(tmp_path / "tool.pem")).returncode == 1
     assert tool("sign", winpath(tmp_path / "tool.pem")).returncode == 2
 
-    # One key as `openssl genpkey` writes it, in DER, and as `openssl ecparam -genkey` (parameters first) and
-    # `openssl ec -outform DER` do.
-    key, pem, der = ec.generate_private_key(ec.SECP256R1()), serialization.Encoding.PEM, serialization.Encoding.DER
-    for name, encoding, form in [("pkcs8.pem", pem, "PKCS8"), ("pkcs8.der", der, "PKCS8"),
-                                 ("sec1.pem", pem, "TraditionalOpenSSL"), ("sec1.der", der, "TraditionalOpenSSL")]:
-        keys[name] = key
-        (tmp_path / name).write_bytes((PARAMETERS if name == "sec1.pem" else b"") + key.private_bytes(
-            encoding, serialization.PrivateFormat[form], serialization.NoEncryption()))
+    key = signing_key(tmp_path)
+    keys.update(dict.fromkeys(["pkcs8.pem", "pkcs8.der", "sec1.pem", "sec1.der"], key))
     (tmp_path / "u.zip").write_bytes(CLIENT_ZIP)
     for name, signer in keys.items():
         signed = tool("sign", winpath(tmp_path / "u.zip"), winpath(tmp_path / name))
@@ -171,3 +225,116 @@ def test_signed_release_with_tool_and_openssl_keys(build, wine_env, check, https
                        "version.txt": "1.0.0"}, {"/cfg.txt": text, "/v.txt": "1.0.1", "/u.zip": CLIENT_ZIP})
     assert code == 0 and "OK    ConfigURL: assinada, assinatura confere com UpdatePublicKey" in out, out
     assert "OK    UpdateSignature confere com UpdatePublicKey" in out, out
+
+
+class Unseekable(io.RawIOBase):
+    """A stream zipfile cannot seek back in, so it follows each entry with a data descriptor."""
+    def __init__(self):
+        self.data = bytearray()
+
+    def writable(self):
+        return True
+
+    def write(self, b):
+        self.data += b
+        return len(b)
+
+
+class Cp437Name(zipfile.ZipInfo):
+    """Names stored in the DOS code page without the UTF-8 flag, as old zip tools did."""
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("cp437"), self.flag_bits & ~0x800
+
+
+def make_zip(entries, stream=False, zip64=False, cp437=False):
+    """`entries`: name -> content (deflated), (content, method), or None for a folder entry."""
+    out = Unseekable() if stream else io.BytesIO()
+    with zipfile.ZipFile(out, "w") as z:
+        for name, content in entries.items():
+            info = (Cp437Name if cp437 else zipfile.ZipInfo)(name, date_time=(2024, 5, 6, 7, 8, 10))
+            if content is None:
+                info.CRC = info.file_size = info.compress_size = 0
+                info.external_attr = 0x10
+                z.mkdir(info)
+                continue
+            data, info.compress_type = content if isinstance(content, tuple) else (content, zipfile.ZIP_DEFLATED)
+            with z.open(info, "w", force_zip64=zip64) as f:
+                f.write(data)
+    return bytes(out.data) if stream else out.getvalue()
+
+
+def unsigned_descriptor(data):
+    """`data` with its last entry's data descriptor written without its (optional) signature."""
+    start = zipfile.ZipFile(io.BytesIO(data)).start_dir
+    assert data[start - 16:start - 12] == b"PK\x07\x08"
+    data = data[:start - 16] + data[start - 12:]
+    return data[:-6] + struct.pack("<I", start - 4) + data[-2:]
+
+
+TEXT = b"velmora client data, compressible; " * 3000
+NOISE = random.Random(7).randbytes(150000)  # deflate keeps it in stored blocks
+MIXED = {"velmoraclient.exe": TEXT + NOISE[:5000], "data/": None, "data/mapas/Paço ação.bin": (NOISE, zipfile.ZIP_STORED),
+         "data/vazia/": None, "leia-me.txt": b"", "pasta\\janelas.txt": b"separador do Windows", "deflated/": b""}
+MANIFEST_ARCHIVES = {
+    "stored and deflated, nested and empty folders": make_zip(MIXED),
+    "data descriptors": make_zip(MIXED, stream=True),
+    "data descriptor without its signature": unsigned_descriptor(make_zip(MIXED, stream=True)),
+    "zip64 fields": make_zip(MIXED, zip64=True),
+    "zip64 fields and data descriptors": make_zip(MIXED, stream=True, zip64=True),
+    "names in code page 437": make_zip({"Café/": None, "Café/Menú ½.txt": TEXT, "Ñandú.dat": (NOISE[:999], zipfile.ZIP_STORED)},
+                                       cp437=True),
+    "65536 entries (zip64 end records)": make_zip({"f%d" % i: (b"%d" % i, zipfile.ZIP_STORED) for i in range(65536)}),
+}
+
+
+@pytest.mark.parametrize("name", MANIFEST_ARCHIVES)
+def test_manifest(build, wine_env, tmp_path, name):
+    data = MANIFEST_ARCHIVES[name]
+    archive = tmp_path / "cliente 1.4.zip"
+    archive.write_bytes(data)
+    done = wine(wine_env, build / "VelmoraTool.exe", "manifest", winpath(archive))
+    assert done.returncode == 0, done.stderr.decode("utf-8", "replace")
+    assert (tmp_path / "cliente 1.4.zip.manifest").read_text("utf-8").split("\n") == manifest_of(data).split("\n")
+
+
+MANIFEST_FAILURES = {  # name: (archive, what the ERRO line says)
+    "bzip2 entry": (make_zip({"a.txt": (TEXT, zipfile.ZIP_BZIP2)}), 'Entrada "a.txt": método de compressão 12'),
+    "damaged stored data": (make_zip({"b.bin": (NOISE[:999], zipfile.ZIP_STORED)}).replace(NOISE[500:510], bytes(10)),
+                            'Entrada "b.bin": CRC-32 não confere'),
+    "names differing in letter case": (make_zip({"Data/a.txt": b"1", "data/A.TXT": b"2"}), 'Entrada "data/A.TXT": repete'),
+    "file under a file": (make_zip({"a": b"1", "a/b": b"2"}), 'Entrada "a/b": repete'),
+    "name leaving the folder": (make_zip({"../x.dll": b"x"}), 'Entrada "../x.dll": caminho que o launcher recusa'),
+    "not a zip": (b"Rar!\x1a\x07\x00" + bytes(100), "Não é um zip legível"),
+}
+
+
+@pytest.mark.parametrize("name", MANIFEST_FAILURES)
+def test_manifest_refused(build, wine_env, tmp_path, name):
+    data, says = MANIFEST_FAILURES[name]
+    (tmp_path / "u.zip").write_bytes(data)
+    done = wine(wine_env, build / "VelmoraTool.exe", "manifest", winpath(tmp_path / "u.zip"), winpath(tmp_path / "m.txt"))
+    lines = done.stderr.decode("utf-8").splitlines()
+    assert done.returncode == 1 and lines[0].startswith("ERRO  " + says) and not (tmp_path / "m.txt").exists(), lines
+    assert wine(wine_env, build / "VelmoraTool.exe", "manifest").returncode == 2
+
+
+@pytest.mark.parametrize("case", ["signed", "unsigned", "signed, of another archive"])
+def test_manifest_under_a_key(build, wine_env, check, httpserver, tmp_path, case):
+    """Under a publisher key the manifest must carry its signature (sign-config makes it) and
+    describe the archive UpdateSHA256 names."""
+    tool = lambda *args: wine(wine_env, build / "VelmoraTool.exe", *args)
+    public, key = spki(signing_key(tmp_path)), winpath(tmp_path / "pkcs8.pem")
+    (tmp_path / "u.zip").write_bytes(CLIENT_ZIP)
+    published = tool("sign", winpath(tmp_path / "u.zip"), key).stdout.decode().split()
+    url = httpserver.url_for("").rstrip("/")
+    (tmp_path / "cfg.txt").write_text(PATCHED.replace("{url}", url) + "\n".join(published) + "\n")
+    (tmp_path / "u.manifest").write_text(manifest_of(zipped({"a": b"b"}) if "another" in case else CLIENT_ZIP))
+    for name in ["cfg.txt"] + (["u.manifest"] if case != "unsigned" else []):
+        assert tool("sign-config", winpath(tmp_path / name), key).returncode == 0
+    replies = dict(PATCHES, **{"/cfg.txt": (tmp_path / "cfg.txt").read_text(), "/u.manifest": (tmp_path / "u.manifest").read_bytes()})
+    code, out = check({"launcher_config.ini": ini(ConfigURL="{url}/cfg.txt", UpdatePublicKey=public),
+                       "version.txt": "1.0.0"}, replies)
+    expected = {"signed": "OK    UpdateManifest: assinado, assinatura confere com UpdatePublicKey",
+                "unsigned": "ERRO  UpdateManifest: não assinado (o launcher o ignora",
+                "signed, of another archive": "ERRO  UpdateManifest: descreve outro arquivo"}[case]
+    assert any(line.startswith(expected) for line in out) and code == (0 if case == "signed" else 1), "\n".join(out)

@@ -1,0 +1,43 @@
+// The patch manifest published beside the update archive: what each entry of the archive holds
+// and where its raw bytes lie, so a launcher can fetch only the entries that differ.
+// Pure text work: the caller fetches and signs.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ManifestEntry {
+    std::string path;     // UTF-8, '/' separated, relative to bin; a folder ends with '/'
+    bool folder = false;  // folders carry no content; they are listed so empty ones exist
+    uint64_t size = 0;    // uncompressed content
+    std::array<uint8_t, 32> contentSha256{};
+    uint64_t offset = 0;     // of the entry's local header in the archive
+    uint64_t rawLength = 0;  // local header through data and any data descriptor
+    std::array<uint8_t, 32> rawSha256{};
+    uint32_t crc32 = 0;           // as the central directory states them, so a launcher can
+    uint64_t compressedSize = 0;  // write a new directory without reading data descriptors
+};
+
+struct Manifest {
+    uint64_t archiveSize = 0;
+    std::array<uint8_t, 32> archiveSha256{};
+    std::vector<ManifestEntry> entries;  // in archive order
+};
+
+// The manifest as UTF-8 text, one entry a line (LF line breaks), no signature line.
+std::string FormatManifest(const Manifest& manifest);
+
+// Reads a manifest; a trailing ";sig=" line and other ';' comment lines are ignored. Nothing
+// when any line is malformed, a path is unsafe (absolute, a drive, a backslash, a ".." or "."
+// component, an empty component, a control character), a path repeats (letter case folded),
+// or an entry's range lies outside the archive.
+std::optional<Manifest> ParseManifest(const std::string& text);
+
+// True when `path` (UTF-8, '/' separated, a trailing '/' for a folder) is one ParseManifest
+// accepts: relative, no empty, "." or ".." component, no backslash, drive, control character
+// or other character Windows refuses in a file name, no component ending in a dot or a blank
+// (Windows would drop them), no device name (CON, NUL, COM1...).
+bool IsSafeManifestPath(const std::string& path);

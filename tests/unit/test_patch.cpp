@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include "tool/zip_listing.h"
+#include "update/manifest.h"
+#include "update/zip_writer.h"
+
+namespace {
+
+std::array<uint8_t, 32> Filled(uint8_t byte) {
+    std::array<uint8_t, 32> digest{};
+    digest.fill(byte);
+    return digest;
+}
+
+Manifest Sample() {
+    Manifest m{10000, Filled(0xA1), {}};
+    m.entries.push_back({"data/", true, 0, {}, 0, 36, Filled(0xB2), 0, 0});
+    m.entries.push_back({"data/Pa\xC3\xA7o.pak", false, 5000, Filled(0xC3), 36, 2100, Filled(0xD4), 0xDEADBEEF, 2000});
+    m.entries.push_back({"velmoraclient.exe", false, 0, Filled(0xE5), 2136, 47, Filled(0xF6), 0, 0});
+    return m;
+}
+
+// Every line of the sample's text, with line `index` replaced (or removed when `line` is null).
+std::string SampleWith(size_t index, const char* line) {
+    const std::string text = FormatManifest(Sample());
+    std::string out;
+    size_t at = 0;
+    for (size_t i = 0; at < text.size(); ++i) {
+        const size_t end = text.find('\n', at) + 1;
+        out += i != index ? text.substr(at, end - at) : line ? std::string(line) + "\n" : "";
+        at = end;
+    }
+    return out;
+}
+
+TEST(Manifest, ReadsBackWhatItWrites) {
+    const std::string text = FormatManifest(Sample()) + ";sig=AAAA\n";
+    const std::optional<Manifest> read = ParseManifest(text);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(FormatManifest(*read), FormatManifest(Sample()));
+    EXPECT_EQ(read->entries.at(1).crc32, 0xDEADBEEF);
+    EXPECT_EQ(read->entries.at(1).contentSha256, Filled(0xC3));
+    EXPECT_TRUE(read->entries.at(0).folder);
+    std::string crlf;
+    for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    EXPECT_TRUE(ParseManifest(crlf));
+}
+
+const std::string kHash(64, 'a');
+const std::string kFileStart = "F\t5\t" + kHash + "\t3000\t40\t" + kHash + "\t00000000\t5\t";
+
+// A manifest comes from a server: every deviation is refused whole.
+TEST(Manifest, RefusesWhatItCannotTrust) {
+    const struct {
+        size_t line;
+        std::string text;
+        bool remove = false;
+    } cases[] = {
+        {0, "velmora-manifest 2"},
+        {1, "archive\t10000\t" + kHash.substr(1)},                 // a digest one digit short
+        {1, "archive\t+10000\t" + kHash},
+        {1, "archive\t18446744073709551616\t" + kHash},             // 2^64
+        {3, kFileStart + "/etc/passwd"},
+        {3, kFileStart + "C:/x"},
+        {3, kFileStart + "a\\b"},
+        {3, kFileStart + "a/../b"},
+        {3, kFileStart + "./b"},
+        {3, kFileStart + "a//b"},
+        {3, kFileStart + "a\tb"},
+        {3, kFileStart + "a\x7f"},
+        {3, kFileStart + "nul.txt"},
+        {3, kFileStart + "a./b"},
+        {3, kFileStart + "bad\xC3"},                                // not UTF-8
+        {3, kFileStart + "folder/"},                               // a file named as a folder
+        {3, "D\t3000\t40\t" + kHash + "\t00000000\t0\tfolder"},    // and a folder as a file
+        {3, kFileStart + "VELMORACLIENT.EXE"},                     // a repeat, letter case folded
+        {4, kFileStart + "DATA/PA\xC3\x87O.PAK"},                  // also beyond ASCII
+        {3, kFileStart + "velmoraclient.exe/x"},                   // under a file
+        {3, kFileStart + "DATA"},                                  // a file where a folder is
+        {3, "F\t5\t" + kHash + "\t9990\t11\t" + kHash + "\t00000000\t5\tx"},  // past the end
+        {3, "F\t5\t" + kHash + "\t18446744073709551615\t40\t" + kHash + "\t00000000\t5\tx"},  // offset + length overflows
+        {3, "F\t5\t" + kHash + "\t3000\t34\t" + kHash + "\t00000000\t5\tx"},  // no room for a header
+        {3, "F\t5\t" + kHash + "\t2100\t40\t" + kHash + "\t00000000\t5\tx"},  // overlaps the one before
+        {3, "F\t5\t" + kHash + "\t3000\t40\t" + kHash + "\t0000000g\t5\tx"},
+        {3, "F\t5\t" + kHash + "\t3000\t40\t" + kHash + "\t00000000\tx"},     // a field missing
+        {3, "X\t3000"},
+        {3, ""},                                                    // a blank line
+        {1, "", true},                                              // no archive line
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(ParseManifest(SampleWith(c.line, c.remove ? nullptr : c.text.c_str()))) << c.text;
+    }
+    EXPECT_TRUE(ParseManifest(SampleWith(3, (kFileStart + "data/sub/x").c_str())));  // the control row passes
+    EXPECT_FALSE(ParseManifest(""));
+}
+
+std::string StoredLocalHeader(const std::string& name, uint32_t crc, uint32_t size) {
+    std::string raw = FolderLocalHeader(name);
+    for (int i = 0; i < 4; ++i) raw[14 + i] = static_cast<char>(crc >> (8 * i));
+    for (int field : {18, 22})
+        for (int i = 0; i < 4; ++i) raw[field + i] = static_cast<char>(size >> (8 * i));
+    return raw;
+}
+
+TEST(ZipWriter, LocalHeaders) {
+    const std::string folder = FolderLocalHeader("M\xC3\xBAsica/");
+    const std::optional<LocalHeader> read = ReadLocalHeader(folder + "data after it");
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->name, "M\xC3\xBAsica/");
+    EXPECT_EQ(read->headerLength, folder.size());
+    EXPECT_EQ(read->flags & 0x0800, 0x0800);  // the UTF-8 name flag
+    EXPECT_EQ(ReadLocalHeader(FolderLocalHeader("plain/"))->flags, 0);
+    EXPECT_FALSE(ReadLocalHeader(folder.substr(0, folder.size() - 1)));  // name cut short
+    EXPECT_FALSE(ReadLocalHeader(std::string(folder).replace(2, 1, "\x01")));
+}
+
+// An archive laid out by the writer is read back by the tool's reader, value for value.
+TEST(ZipWriter, DirectoryReadsBack) {
+    const uint64_t k4G = 0x100000000;
+    const struct {
+        const char* label;
+        uint64_t offset, size, directoryOffset;
+        size_t count;
+    } cases[] = {
+        {"small", 0, 5, 0, 2},
+        {"size beyond 4 GiB", 0, 5 * k4G, 5 * k4G + 100, 2},
+        {"offset beyond 4 GiB", 6 * k4G, 5, 6 * k4G + 100, 2},
+        {"offset at the 32-bit marker", 0xFFFFFFFF, 5, 0xFFFFFFFF + 100, 2},
+        {"65535 entries", 0, 5, 0, 65535},
+    };
+    for (const auto& c : cases) {
+        std::vector<CentralEntry> entries;
+        for (size_t i = 0; i < c.count; ++i) {
+            const bool folder = i % 2 == 0;
+            const std::string name = folder ? "d" + std::to_string(i) + "/" : "f" + std::to_string(i) + ".bin";
+            CentralEntry e;
+            e.header = *ReadLocalHeader(folder ? FolderLocalHeader(name) : StoredLocalHeader(name, 0, 0));
+            e.folder = folder;
+            e.crc32 = folder ? 0 : 0x12345678 + static_cast<uint32_t>(i);
+            e.size = folder ? 0 : c.size;
+            e.compressedSize = folder ? 0 : c.size - 1;
+            e.offset = c.offset + i * 1000;
+            entries.push_back(e);
+        }
+        const std::string tail = CentralDirectory(entries, c.directoryOffset);
+        const std::optional<ZipEnd> end = FindZipEnd(tail, c.directoryOffset);
+        ASSERT_TRUE(end) << c.label;
+        EXPECT_EQ(end->directoryOffset, c.directoryOffset) << c.label;
+        EXPECT_EQ(end->entryCount, c.count) << c.label;
+        EXPECT_EQ(end->zip64, c.directoryOffset >= 0xFFFFFFFF || c.count >= 0xFFFF) << c.label;
+        const auto read = ReadZipDirectory(tail.substr(0, end->directorySize), end->entryCount);
+        ASSERT_TRUE(read) << c.label;
+        for (size_t i = 0; i < c.count; ++i) {
+            const ZipEntry& got = read->at(i);
+            EXPECT_EQ(got.name, entries[i].header.name) << c.label;
+            EXPECT_EQ(got.size, entries[i].size) << c.label;
+            EXPECT_EQ(got.compressedSize, entries[i].compressedSize) << c.label;
+            EXPECT_EQ(got.offset, entries[i].offset) << c.label;
+            EXPECT_EQ(got.crc32, entries[i].crc32) << c.label;
+            EXPECT_EQ(got.externalAttributes, entries[i].folder ? 0x10u : 0u) << c.label;
+            EXPECT_EQ(got.versionNeeded >= 45, got.zip64) << c.label;
+        }
+    }
+}
+
+}  // namespace
