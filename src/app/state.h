@@ -26,6 +26,7 @@ struct LauncherConfig {
     std::wstring UpdatePublicKey;
     std::wstring UpdateSHA256;
     std::wstring UpdateSignature;
+    std::wstring UpdateVersion;  // the version the signed configuration publishes
 };
 
 extern LauncherConfig g_config;

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/state.h"
+#include "net/accepted.h"
 #include "net/headers.h"
 
 bool HasHtmlHead(const std::wstring& path) {
@@ -25,21 +26,25 @@ bool DownloadFile(const std::wstring& url, const std::wstring& destination, cons
     Streamed body;
     std::optional<uint64_t> stated;
     {
+        const Deadline deadline(limits.deadlineMs);
         InternetHandle session = OpenSession();
         if (!session) return false;
         Response response = OpenAccepted(session.get(), url, limits.timeouts);
-        if (!response) return false;
+        // Nothing here asks for a range: a piece of the file is not the file.
+        if (!response || QueryStatus(response.get()) == 206) return false;
         stated = ParseByteCount(QueryHeader(response.get(), HTTP_QUERY_CONTENT_LENGTH));
         // A body announced too long is refused before anything reaches the disk.
         if (limits.maxBytes != 0 && stated && *stated > limits.maxBytes) return false;
         FileHandle file(CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
-        body = StreamBody(response.get(), file.get(), 0, stated.value_or(0), limits.maxBytes, progress);
+        // One byte past the stated length is a failure, whatever the framing let through.
+        body = StreamBody(response.get(), file.get(), 0, stated.value_or(0), stated ? *stated : limits.maxBytes,
+                          progress, ChunkObserver(), limits.deadlineMs != 0 ? &deadline : nullptr);
     }
     if (body.writeFailed || body.overLimit || body.readFailed || body.written == 0) return false;
     // A dropped connection may look like a clean end; only the stated length tells them apart.
-    if (stated && body.written < *stated) return false;
+    if (stated && body.written != *stated) return false;
     if (HasHtmlHead(destination)) {
         DeleteFileW(destination.c_str());
         return false;

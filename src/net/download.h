@@ -10,6 +10,7 @@
 struct FetchLimits {
     uint64_t maxBytes = 0;  // a longer body is a failure; 0: no limit
     Timeouts timeouts = kDefaultTimeouts;
+    DWORD deadlineMs = 0;  // the whole fetch, from the first request to the body's end; 0: none
 };
 
 // True only for a complete, non-empty, non-HTML body saved at `destination`, in one request.

@@ -11,6 +11,8 @@ const wchar_t kUserContentHost[] = L"drive.usercontent.google.com";
 // A real confirmation page is a few kilobytes; a server that keeps talking past this is not
 // allowed to fill the memory.
 const size_t kConfirmationPageLimit = 1 << 20;
+// And one that sends it a byte now and then is not allowed to hold the download for days.
+const DWORD kConfirmationPageMs = 30000;
 
 const char kUuidMarker[] = "name=\"uuid\" value=\"";
 const char kActionMarker[] = "action=\"";
@@ -96,10 +98,11 @@ std::wstring ResolveTarget(HINTERNET session, const std::wstring& url, const Tim
     std::wstring direct = DirectLink(id);
     std::string page;
     {
+        const Deadline deadline(kConfirmationPageMs);
         Response look = OpenUrl(session, direct, timeouts);
         if (!look) return url;
         if (!AnswersHtml(look.get())) return direct;
-        page = ReadAllResponse(look.get(), kConfirmationPageLimit);
+        page = ReadAllResponse(look.get(), kConfirmationPageLimit, &deadline);
     }
     return FormLinkFromPage(page).value_or(UserContentLink(id));
 }

@@ -1,7 +1,5 @@
 #include "net/request.h"
 
-#include "net/drive.h"
-
 RequestObserver g_requestObserver = nullptr;
 
 namespace {
@@ -93,21 +91,24 @@ bool AnswersHtml(HINTERNET request) { return QueryContentType(request).find(L"te
 
 bool IsRefused(HINTERNET request) { return QueryStatus(request) >= 400 || AnswersHtml(request); }
 
-std::string ReadAllResponse(HINTERNET request, size_t limit) {
+bool ReadPiece(HINTERNET request, char* buffer, DWORD size, DWORD* got, const Deadline* deadline) {
+    *got = 0;
+    if (deadline) {
+        // A read returns only once its buffer is full or the body ends, however slowly the bytes
+        // come; asking what has arrived first lets the clock be looked at after every piece.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request, &available, 0, 0)) return false;
+        if (available == 0) return !deadline->Passed();
+        if (available < size) size = available;
+    }
+    return InternetReadFile(request, buffer, size, got) && !(deadline && deadline->Passed());
+}
+
+std::string ReadAllResponse(HINTERNET request, size_t limit, const Deadline* deadline) {
     std::string page;
     char piece[kPageChunk];
     DWORD got = 0;
-    while (page.size() < limit && InternetReadFile(request, piece, kPageChunk, &got) && got > 0)
+    while (page.size() < limit && ReadPiece(request, piece, kPageChunk, &got, deadline) && got > 0)
         page.append(piece, got < limit - page.size() ? got : limit - page.size());
     return page;
-}
-
-Response OpenAccepted(HINTERNET session, const std::wstring& url, const Timeouts& timeouts,
-                      const std::wstring& headers, bool* refused) {
-    Response response = IsDriveUrl(url) ? OpenDriveAnswer(session, url, timeouts, headers)
-                                        : OpenUrl(session, url, timeouts, headers);
-    const bool turnedDown = response && IsRefused(response.get());
-    if (refused) *refused = turnedDown;
-    if (turnedDown) response = {};
-    return response;
 }

@@ -58,12 +58,20 @@ DWORD QueryStatus(HINTERNET request);
 bool AnswersHtml(HINTERNET request);
 // Error pages are refused like HTML ones: a "Not Found" text must never become a version.
 bool IsRefused(HINTERNET request);
-// The remaining response body, read in 8192-byte pieces, at most `limit` bytes.
-std::string ReadAllResponse(HINTERNET request, size_t limit = SIZE_MAX);
+// A total time budget for one fetch, counted from its creation.
+struct Deadline {
+    explicit Deadline(DWORD totalMs) : start(GetTickCount()), total(totalMs) {}
+    bool Passed() const { return GetTickCount() - start >= total; }
+    DWORD start;
+    DWORD total;
+};
 
-// The final accepted response for `url`: a plain URL's own answer, or for a Google Drive link
-// the one its resolution and retry lead to. Empty when nothing acceptable answered. `headers`
-// go with the request whose body is wanted, not with Drive's look-ahead. `refused` tells an
-// answer that was turned down from no answer at all.
-Response OpenAccepted(HINTERNET session, const std::wstring& url, const Timeouts& timeouts = kDefaultTimeouts,
-                      const std::wstring& headers = std::wstring(), bool* refused = nullptr);
+// One InternetReadFile of at most `size` bytes. With a deadline, only what has arrived is read
+// and a read that ends past the deadline fails: a server that sends a byte now and then cannot
+// stretch the fetch beyond it by more than one receive time-out (which WinINet takes from the
+// connection when the request is sent, and never again).
+bool ReadPiece(HINTERNET request, char* buffer, DWORD size, DWORD* got, const Deadline* deadline);
+
+// The remaining response body, read in 8192-byte pieces, at most `limit` bytes; what arrived
+// before a failed read or the deadline.
+std::string ReadAllResponse(HINTERNET request, size_t limit = SIZE_MAX, const Deadline* deadline = nullptr);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "net/accepted.h"
 #include "net/download.h"
 #include "net/headers.h"
 #include "net/part_info.h"
@@ -64,27 +65,52 @@ void Forget(Transfer& t) {
     t.have = 0;
 }
 
+std::wstring AnswerValidator(HINTERNET response) {
+    std::wstring validator = QueryHeader(response, HTTP_QUERY_ETAG);
+    return validator.empty() ? QueryHeader(response, HTTP_QUERY_LAST_MODIFIED) : validator;
+}
+
 // One request: continues the part when the server agrees, else starts it over from the answer.
 Outcome Attempt(HINTERNET session, Transfer& t, const ArchiveHooks& hooks, const ResumePolicy& policy) {
     const Timeouts timeouts = {kDefaultTimeouts.connect, kDefaultTimeouts.send, policy.stallMs};
+    const bool resuming = t.have > 0;
     bool refused = false;
+    DWORD status = 0;
     Response response = OpenAccepted(session, t.url, timeouts,
-                                     t.have > 0 ? ResumeHeaders(t.have, t.info.validator) : std::wstring(), &refused);
+                                     resuming ? ResumeHeaders(t.have, t.info.validator) : std::wstring(), &refused,
+                                     &status);
     if (!response) {
-        if (refused && t.have > 0) Forget(t);  // turned down: continuing this part is not on offer
+        // 416: the file is shorter than the part, so the part is not of this file. Anything else
+        // (an error status, a maintenance page, no answer) may pass: the part waits for a later try.
+        if (refused && resuming && status == 416) Forget(t);
         return t.retryable ? Outcome::Broken : Outcome::Failed;
     }
-    // A part is continued only by a 206 that starts where it ends; a 200 sends the file whole
-    // (If-Range found it changed). Any other answer means this server cannot continue it, so the
-    // next try starts from zero.
-    const DWORD status = QueryStatus(response.get());
+    if (!resuming && status == 206) return Outcome::Failed;  // a piece of the file, asked for whole
+
+    // A part is continued only by a 206 that starts where it ends, of the file it was started
+    // from (a server that ignores If-Range sends a changed file's piece all the same); a 200
+    // sends the file whole (If-Range found it changed).
     std::optional<ContentRange> range;
-    if (t.have > 0 && status == 206) range = ParseContentRange(QueryHeader(response.get(), HTTP_QUERY_CONTENT_RANGE));
-    const bool continues = range && range->first == t.have && (t.info.length == 0 || range->total == t.info.length);
-    if (t.have > 0 && !continues && status != 200) {
-        Forget(t);
-        return Outcome::Broken;
+    if (resuming && status == 206) {
+        range = ParseContentRange(QueryHeader(response.get(), HTTP_QUERY_CONTENT_RANGE));
+        const std::wstring validator = AnswerValidator(response.get());
+        const bool sameFile = validator.empty() || validator == t.info.validator;
+        if (!range || range->first != t.have || (t.info.length != 0 && range->total != t.info.length) || !sameFile) {
+            Forget(t);  // the next try starts from zero
+            return Outcome::Broken;
+        }
+    } else if (resuming && status != 200) {
+        return Outcome::Broken;  // neither the rest nor the whole: the part waits for a later try
     }
+    const bool continues = range.has_value();
+    if (!continues) Forget(t);  // a fresh start, or the file changed on the server
+
+    // What the answer adds to the disk, checked before a byte of it is written; one byte past
+    // the stated end is a failure.
+    const uint64_t length = continues ? (t.info.length != 0 ? t.info.length : range->total)
+                                      : ParseByteCount(QueryHeader(response.get(), HTTP_QUERY_CONTENT_LENGTH)).value_or(0);
+    const uint64_t end = continues ? range->last + 1 : length;
+    if (hooks.room && end > t.have && !hooks.room(end - t.have)) return Outcome::Failed;
 
     FileHandle file(nullptr);
     if (continues) {
@@ -93,17 +119,14 @@ Outcome Attempt(HINTERNET session, Transfer& t, const ArchiveHooks& hooks, const
             return Outcome::Broken;
         }
         t.onDiskSeen = true;
-        if (t.info.length == 0) t.info.length = range->total;
+        t.info.length = length;
         file.reset(CreateFileW(t.part.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                nullptr));
     } else {
-        // A fresh start, or the file changed on the server (If-Range answered with all of it).
         if (hooks.restarting) hooks.restarting();
-        t.have = 0;
         t.onDiskSeen = true;
-        t.info.validator = QueryHeader(response.get(), HTTP_QUERY_ETAG);
-        if (t.info.validator.empty()) t.info.validator = QueryHeader(response.get(), HTTP_QUERY_LAST_MODIFIED);
-        t.info.length = ParseByteCount(QueryHeader(response.get(), HTTP_QUERY_CONTENT_LENGTH)).value_or(0);
+        t.info.validator = AnswerValidator(response.get());
+        t.info.length = length;
         t.retryable = !t.info.validator.empty() &&
                       OffersByteRanges(QueryHeader(response.get(), HTTP_QUERY_ACCEPT_RANGES));
         file.reset(CreateFileW(t.part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
@@ -112,9 +135,19 @@ Outcome Attempt(HINTERNET session, Transfer& t, const ArchiveHooks& hooks, const
     }
     if (!file) return Outcome::Failed;
 
-    const Streamed body = StreamBody(response.get(), file.get(), t.have, t.info.length, 0, hooks.progress, hooks.chunk);
+    const Streamed body =
+        StreamBody(response.get(), file.get(), t.have, t.info.length, end, hooks.progress, hooks.chunk);
     t.have += body.written;
-    if (body.writeFailed) return Outcome::Failed;
+    if (body.writeFailed) {
+        if (body.diskFull && hooks.diskFull) hooks.diskFull(t.info.length > t.have ? t.info.length - t.have : 0);
+        return Outcome::Failed;  // what was written stays for the next start
+    }
+    if (body.overLimit) {
+        // A body longer than its server said cannot be trusted for any of its bytes; a range may
+        // be a server's error that the whole file is not.
+        Forget(t);
+        return continues ? Outcome::Broken : Outcome::Failed;
+    }
     if (!body.readFailed && (t.info.length == 0 || t.have >= t.info.length)) return Outcome::Complete;
     return t.retryable ? Outcome::Broken : Outcome::Failed;
 }

@@ -20,6 +20,11 @@ struct ArchiveHooks {
     std::function<void(DWORD seconds)> waiting;  // before the pause that precedes a resumption
     std::function<void()> restarting;            // the file starts over from its first byte
     ChunkObserver chunk;                         // every byte of the final file, in order
+    // Asked before an answer's body is written, with the bytes it will add to the disk; false
+    // ends the download with nothing of it written (a part already there stays).
+    std::function<bool(uint64_t bytesToCome)> room;
+    // A write failed for lack of room, with the bytes the file still lacked; the part stays.
+    std::function<void(uint64_t bytesMissing)> diskFull;
 };
 
 // The partly received archive and its record, beside `archivePath`.

@@ -8,13 +8,13 @@ const DWORD kProgressIntervalMs = 100;
 }  // namespace
 
 Streamed StreamBody(HINTERNET request, HANDLE file, uint64_t before, uint64_t expected, uint64_t limit,
-                    const ProgressCallback& progress, const ChunkObserver& observer) {
+                    const ProgressCallback& progress, const ChunkObserver& observer, const Deadline* deadline) {
     Streamed result;
     std::vector<char> buffer(kBodyChunk);  // the thread's stack is not the place for 64 KiB
     DWORD lastTick = 0;
     for (;;) {
         DWORD got = 0;
-        if (!InternetReadFile(request, buffer.data(), kBodyChunk, &got)) {
+        if (!ReadPiece(request, buffer.data(), kBodyChunk, &got, deadline)) {
             result.readFailed = true;
             break;
         }
@@ -25,8 +25,11 @@ Streamed StreamBody(HINTERNET request, HANDLE file, uint64_t before, uint64_t ex
             break;
         }
         DWORD put = 0;
-        if (!WriteFile(file, buffer.data(), got, &put, nullptr) || put != got) {
+        const BOOL wrote = WriteFile(file, buffer.data(), got, &put, nullptr);
+        if (!wrote || put != got) {
+            const DWORD error = wrote ? ERROR_DISK_FULL : GetLastError();  // a short write: the disk is full
             result.writeFailed = true;
+            result.diskFull = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
             return result;
         }
         if (observer) observer(buffer.data(), got);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "net/request.h"
+
 // Called with the body bytes in the file so far and the whole body's length (0 when unknown).
 using ProgressCallback = std::function<void(uint64_t received, uint64_t expected)>;
 // Sees every chunk as it is written, in order (to hash a file while it arrives).
@@ -16,12 +18,14 @@ struct Streamed {
     uint64_t written = 0;      // bytes this call added to the file
     bool readFailed = false;   // a read failed: dropped connection, or no byte within the receive time-out
     bool writeFailed = false;  // the disk refused a chunk; the file holds what came before it
+    bool diskFull = false;     // ... because it had no room left
     bool overLimit = false;    // the body ran past `limit`; nothing beyond it was written
 };
 
 // Reads `request` to its end in 64 KiB chunks, appending each to `file`. `before` bytes are in
 // the file already and count toward progress and `limit` (0: none). Progress goes out after a
 // chunk when 100 ms have passed since the last call, and once more after the loop unless a write
-// failed.
+// failed. With a deadline, a read that ends past it fails (ReadPiece).
 Streamed StreamBody(HINTERNET request, HANDLE file, uint64_t before, uint64_t expected, uint64_t limit,
-                    const ProgressCallback& progress, const ChunkObserver& observer = ChunkObserver());
+                    const ProgressCallback& progress, const ChunkObserver& observer = ChunkObserver(),
+                    const Deadline* deadline = nullptr);

@@ -22,8 +22,9 @@ namespace {
 
 const std::vector<std::wstring> kIniKeys = {L"ServerName", L"ConfigURL", L"VersionURL", L"UpdateURL",
                                             L"ClientExe",  L"SiteURL",   L"UpdatePublicKey"};
-const std::vector<std::wstring> kRemoteKeys = {L"ServerName", L"VersionURL",       L"UpdateURL",    L"ClientExe",
-                                               L"SiteUrl",    L"MinLauncherBuild", L"UpdateSHA256", L"UpdateSignature",
+const std::vector<std::wstring> kRemoteKeys = {L"ServerName",      L"VersionURL",      L"UpdateURL",
+                                               L"ClientExe",       L"SiteUrl",         L"MinLauncherBuild",
+                                               L"UpdateSHA256",    L"UpdateSignature", L"UpdateVersion",
                                                L"UpdateManifest"};
 
 // The remote configuration's UpdateManifest, when it applies.
@@ -255,6 +256,11 @@ std::optional<std::wstring> CheckVersion(Report& report, const std::wstring& loc
     else
         report(Mark::Ok, L"Instalada " + Quoted(localShown) + L", publicada " + Quoted(shown) +
                              L": o launcher baixaria a atualização");
+    if (remote != g_localVersion && !VersionIsPublished(g_config.UpdatePublicKey, g_config.UpdateVersion, remote))
+        report(Mark::Error, L"UpdateVersion " +
+                                (g_config.UpdateVersion.empty() ? std::wstring(L"ausente") : Quoted(g_config.UpdateVersion)) +
+                                L" na configuração assinada, e a versão publicada é " + Quoted(shown) +
+                                L": o launcher recusa a atualização; publique UpdateVersion=<versão> e assine de novo");
     return remote;
 }
 

@@ -1,7 +1,9 @@
 #include "tool/signing.h"
 
 #include <windows.h>
+#include <sddl.h>
 
+#include <memory>
 #include <vector>
 
 #include "app/state.h"
@@ -14,10 +16,42 @@
 
 namespace {
 
-bool WriteNewFile(const std::wstring& path, const std::string& bytes, DWORD disposition) {
+void Wipe(std::string& secret) {
+    if (!secret.empty()) SecureZeroMemory(&secret[0], secret.size());
+}
+
+struct LocalFreer {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+using LocalMemory = std::unique_ptr<void, LocalFreer>;
+
+// A protected DACL with one entry: full control for the user running the tool. Nothing inherited
+// from the folder, so nobody else on the machine may read the file.
+LocalMemory OwnerOnlyDescriptor() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+    const FileHandle owned(token);
+    std::vector<char> user(512);
+    DWORD size = 0;
+    wchar_t* sid = nullptr;
+    if (!GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size) ||
+        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid))
+        return nullptr;
+    const std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
+    LocalFree(sid);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return nullptr;
+    return LocalMemory(descriptor);
+}
+
+bool WriteNewFile(const std::wstring& path, const std::string& bytes, DWORD disposition,
+                  void* descriptor = nullptr) {
     DWORD written = 0;
     {
-        FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+        SECURITY_ATTRIBUTES security = {sizeof(security), descriptor, FALSE};
+        FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, descriptor ? &security : nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
         if (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
             written == bytes.size())
@@ -28,7 +62,9 @@ bool WriteNewFile(const std::wstring& path, const std::string& bytes, DWORD disp
 }
 
 std::optional<PrivateKey> LoadKey(const std::wstring& keyPath) {
-    std::optional<PrivateKey> key = ParsePrivateKey(ReadFileBytes(keyPath));
+    std::string bytes = ReadFileBytes(keyPath);
+    std::optional<PrivateKey> key = ParsePrivateKey(bytes);
+    Wipe(bytes);
     if (!key) PrintError(L"Chave privada ilegível: " + keyPath + L" (use uma chave P-256 do keygen ou do openssl).");
     return key;
 }
@@ -44,16 +80,24 @@ std::wstring Ascii(const std::string& text) { return std::wstring(text.begin(), 
 
 }  // namespace
 
+PrivateKey::~PrivateKey() { Wipe(d); }
+
 std::optional<PrivateKey> ParsePrivateKey(const std::string& fileBytes) {
     std::optional<std::string> der = fileBytes;
     if (fileBytes.find("-----BEGIN") != std::string::npos) {
+        if (der) Wipe(*der);
         der = PemToDer(fileBytes, "PRIVATE KEY");
         if (!der) der = PemToDer(fileBytes, "EC PRIVATE KEY");
     }
     PrivateKey key;
     std::optional<std::string> d = der ? P256PrivateScalarFromDer(*der, &key.point) : std::nullopt;
-    if (!d || key.point.empty()) return std::nullopt;
+    if (der) Wipe(*der);
+    if (!d || key.point.empty()) {
+        if (d) Wipe(*d);
+        return std::nullopt;
+    }
     key.d = *d;
+    Wipe(*d);
     return key;
 }
 
@@ -63,10 +107,16 @@ int Keygen(const std::wstring& keyPath) {
         PrintError(L"Falha ao gerar o par de chaves (CNG).");
         return 1;
     }
-    const std::string pem = DerToPem(Pkcs8FromP256(key.d, key.point), "PRIVATE KEY");
-    SecureZeroMemory(&key.d[0], key.d.size());
-    if (!WriteNewFile(keyPath, pem, CREATE_NEW)) {
-        PrintError(GetFileAttributesW(keyPath.c_str()) != INVALID_FILE_ATTRIBUTES
+    std::string der = Pkcs8FromP256(key.d, key.point);
+    std::string pem = DerToPem(der, "PRIVATE KEY");
+    Wipe(der);
+    Wipe(key.d);
+    const LocalMemory ownerOnly = OwnerOnlyDescriptor();
+    const bool written = ownerOnly && WriteNewFile(keyPath, pem, CREATE_NEW, ownerOnly.get());
+    Wipe(pem);
+    if (!written) {
+        PrintError(!ownerOnly ? L"Não foi possível restringir a chave ao seu usuário; nada foi gravado."
+                   : GetFileAttributesW(keyPath.c_str()) != INVALID_FILE_ATTRIBUTES
                        ? L"O arquivo já existe e não será sobrescrito: " + keyPath
                        : L"Não foi possível gravar a chave em " + keyPath);
         return 1;
@@ -89,9 +139,17 @@ int SignArchive(const std::wstring& archivePath, const std::wstring& keyPath) {
             return 1;
         }
         std::vector<char> buffer(1 << 20);
-        DWORD got = 0;
-        while (ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0)
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+                // A signature of the part that could be read would be a valid release of a broken file.
+                PrintError(MarkedLine(Mark::Error, L"Falha ao ler " + archivePath + L" (erro " +
+                                                       std::to_wstring(GetLastError()) + L"): nada foi assinado."));
+                return 1;
+            }
+            if (got == 0) break;
             hash.Update(buffer.data(), got);
+        }
     }
     const std::optional<std::array<uint8_t, 32>> digest = hash.Finish();
     const std::optional<std::string> signature = digest ? SignatureBase64(*key, *digest) : std::nullopt;

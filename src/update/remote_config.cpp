@@ -21,6 +21,7 @@ void ApplyEntry(LauncherConfig& config, const std::wstring& key, const std::wstr
     else if (key == L"MinLauncherBuild") config.MinLauncherBuild = ParseBuildNumber(value);
     else if (key == L"UpdateSHA256") config.UpdateSHA256 = value;
     else if (key == L"UpdateSignature") config.UpdateSignature = value;
+    else if (key == L"UpdateVersion") config.UpdateVersion = value;
 }
 
 bool HasPrefixIgnoringCase(const std::wstring& text, const wchar_t* prefix) {

@@ -32,3 +32,8 @@ bool ConfigSignedBy(const std::string& bytes, const std::wstring& publicKeyBase6
     return digest && SignatureValid(*digest, std::wstring(text->signature.begin(), text->signature.end()),
                                     publicKeyBase64);
 }
+
+bool VersionIsPublished(const std::wstring& publicKeyBase64, const std::wstring& signedVersion,
+                        const std::wstring& version) {
+    return publicKeyBase64.empty() || (!signedVersion.empty() && signedVersion == version);
+}

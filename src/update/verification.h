@@ -19,3 +19,8 @@ ArchiveVerdict CheckArchive(const std::array<uint8_t, 32>& digest, const std::ws
 // True when the remote configuration `bytes`, exactly as received, ends with a ";sig=" line
 // that the key signed over every byte before that line.
 bool ConfigSignedBy(const std::string& bytes, const std::wstring& publicKeyBase64);
+
+// True when no key is set, or the signed configuration's UpdateVersion is exactly `version`:
+// under a key an archive is installed only as the version its signed configuration names.
+bool VersionIsPublished(const std::wstring& publicKeyBase64, const std::wstring& signedVersion,
+                        const std::wstring& version);

@@ -7,8 +7,9 @@
 
 namespace {
 // A version or a configuration is a few lines: a longer body is a wrong URL (the archive, say),
-// not something to hold in memory. A dead server gives Play back within half a minute.
-const FetchLimits kTextLimits = {uint64_t{64} * 1024, {15000, 15000, 15000}};
+// not something to hold in memory. A dead server gives Play back within half a minute, and one
+// that sends a byte now and then within 30 s and at most one more read time-out.
+const FetchLimits kTextLimits = {uint64_t{64} * 1024, {15000, 15000, 15000}, 30000};
 }  // namespace
 
 std::optional<std::string> FetchRemoteBytes(const std::wstring& url) {

@@ -14,6 +14,7 @@
 #include "net/progress.h"
 #include "net/resume.h"
 #include "update/client_lock.h"
+#include "update/disk_space.h"
 #include "update/extract.h"
 #include "update/remote_config.h"
 #include "update/verification.h"
@@ -64,8 +65,11 @@ static std::wstring FetchArchive(const std::wstring& archive) {
     hooks.waiting = [](DWORD seconds) {
         SetStatus(L"Conex\u00e3o interrompida. Retomando em " + std::to_wstring(seconds) + L" s...");
     };
+    std::wstring shortfall;  // set when the disk has no room for the rest of the archive
+    hooks.room = [&shortfall](uint64_t bytes) { return (shortfall = FreeSpaceShortfall(g_baseDir, bytes)).empty(); };
+    hooks.diskFull = [&shortfall](uint64_t bytes) { shortfall = ShortfallText(bytes); };
     if (!DownloadArchive(g_config.UpdateURL, g_remoteVersion, archive, hooks))
-        return L"Erro ao baixar. Verifique a URL/link.";
+        return shortfall.empty() ? L"Erro ao baixar. Verifique a URL/link." : shortfall;
 
     WIN32_FILE_ATTRIBUTE_DATA info;
     if (GetFileAttributesExW(archive.c_str(), GetFileExInfoStandard, &info) &&
@@ -127,6 +131,12 @@ void UpdateWorker() {
     if (g_remoteVersion == g_localVersion) {
         DiscardPart(archive);  // a half-received older update has nothing left to finish
         Finish(L"Client atualizado!");
+        return;
+    }
+    // Under a key, the signed configuration names the version its archive is: a version text
+    // served beside an older signed set would otherwise be recorded over an older client.
+    if (!VersionIsPublished(g_config.UpdatePublicKey, g_config.UpdateVersion, g_remoteVersion)) {
+        Finish(L"Atualiza\u00e7\u00e3o sem assinatura v\u00e1lida. Contate o suporte.");
         return;
     }
 

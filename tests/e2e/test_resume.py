@@ -3,6 +3,7 @@ pass and across starts, and remote texts that are not allowed to be big."""
 import hashlib
 import random
 import re
+import time
 
 import pytest
 
@@ -12,9 +13,11 @@ DATA = random.Random(9).randbytes(3 << 20)
 Q = len(DATA) // 4  # a multiple of the 64 KiB reads, so no partly read chunk is lost at a drop
 
 
-def changes_validator(handler):
-    """The file is replaced on the server right after its first answer."""
+def changes_validator(handler, ignores_if_range=False):
+    """The file is replaced on the server after its first answer (and its ranges sent, if `ignores_if_range`)."""
     def wrapped(request):
+        if ignores_if_range and "Range" in request.headers:
+            request.environ["HTTP_IF_RANGE"] = handler.validator[1]
         response = handler(request)
         handler.validator = ("ETag", '"v2"')
         return response
@@ -22,6 +25,15 @@ def changes_validator(handler):
     return wrapped
 
 
+def refuses_ranges(reply, handler):
+    """Every request for a range gets `reply` while `refusing` holds."""
+    def wrapped(request):
+        return reply(request) if wrapped.refusing and "Range" in request.headers else handler(request)
+    wrapped.inner, wrapped.refusing = handler, True
+    return wrapped
+
+
+BUSY, MAINTENANCE = body(b"busy", status=503), body(b"<html><body>Em manutencao</body></html>", content_type="text/html")
 ROWS = [  # name, handler, ok, seconds announced before each resumption, restarts from zero, bytes served
     ("three drops", resumable(DATA, drops=[Q, 2 * Q, 3 * Q]), True, [1, 1, 1], 1, len(DATA)),
     ("Last-Modified", resumable(DATA, drops=[2 * Q], validator=("Last-Modified", "Sun, 06 Dec 2026 10:00:00 GMT")),
@@ -36,6 +48,12 @@ ROWS = [  # name, handler, ok, seconds announced before each resumption, restart
     # Silence counts as a break once it lasts the stall limit (1.5 s here), however long the server waits.
     ("stall", resumable(DATA, drops=[(2 * Q, 60)]), True, [1], 1, len(DATA)),
     ("refused first answer", body(b"gone", status=404), False, [], 0, None),
+    # Refusals of a resumption are breaks: the part stays.
+    ("503", refuses_ranges(BUSY, resumable(DATA, drops=[2 * Q])), False, [1, 1, 1, 1, 2], 1, 2 * Q),
+    ("maintenance page", refuses_ranges(MAINTENANCE, resumable(DATA, drops=[2 * Q])), False, [1, 1, 1, 1, 2], 1, 2 * Q),
+    # A changed file's piece: from zero; a piece asked for the whole: a failure.
+    ("206 of a changed file", changes_validator(resumable(DATA, drops=[2 * Q]), True), True, [1, 1], 2, None),
+    ("206 to a request for the whole file", body(DATA, status=206), False, [], 0, None),
 ]
 
 
@@ -54,6 +72,12 @@ def test_archive_download(fetch, httpserver, tmp_path, handler, ok, waits, resta
     # What can still be continued stays for the next start; anything else goes.
     assert (part.exists(), (tmp_path / "update_temp.zip.part.txt").exists()) == (not ok and bool(waits),) * 2
     assert not part.exists() or part.read_bytes() == DATA[:part.stat().st_size]
+    if part.exists():  # the next start, the server well again, asks only for the rest
+        kept, handler.refusing = part.stat().st_size, False
+        httpserver.clear_log()
+        got = fetch(httpserver.url_for("/u.zip"), dest=winpath(tmp_path / "update_temp.zip"), archive=("1.0.1", 100, 1500))
+        assert got["ok"] and httpserver.log[0][0].headers.get("Range") == "bytes=%d-" % kept
+        assert (tmp_path / "update_temp.zip").read_bytes() == DATA
 
 
 def test_closed_mid_download_then_started_again(install, serve, httpserver, build):
@@ -92,12 +116,18 @@ def test_part_of_another_version_is_dropped(fetch, httpserver, tmp_path):
     assert (tmp_path / "update_temp.zip").read_bytes() == DATA
 
 
-@pytest.mark.parametrize("chunked", [False, True], ids=["stated length", "chunked"])
-def test_a_remote_text_of_100_mb_is_no_connection(install, serve, chunked):
-    """Refused without the body in memory or on disk."""
-    serve({"/v.txt": body(100 << 20, chunked=chunked, content_type="text/plain")})
+@pytest.mark.parametrize("reply, seconds", [(body(100 << 20, content_type="text/plain"), 15),
+                                            (body(100 << 20, chunked=True, content_type="text/plain"), 15),
+                                            (body(1000, piece=1, pause=3, content_type="text/plain"), 45)],
+                         ids=["100 MB, stated length", "100 MB, chunked", "a byte every 3 s"])
+def test_a_remote_text_too_big_or_too_slow_is_no_connection(install, serve, reply, seconds):
+    """Refused in bounded time (a slow one after its 30 s), without the body in memory or on disk."""
+    serve({"/v.txt": reply})
     inst = install({"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n"})
-    inst.probe("wait-window", 20000, "wait-status", 40000, "Sem conexão. Jogue offline.")
+    inst.probe("wait-window", 20000)
+    started = time.monotonic()
+    inst.probe("wait-status", (seconds + 15) * 1000, "Sem conexão. Jogue offline.")
+    assert time.monotonic() - started < seconds
     peak = next(int(line.split()[1]) for line in open("/proc/%d/status" % inst.proc.pid) if line.startswith("VmHWM"))
     inst.probe("close")
     assert inst.proc.wait(20) == 0 and not (inst.dir / "_tmp_version_check.txt").exists()

@@ -1,10 +1,12 @@
 """The update pass of the real launcher under Wine: every ending, the remote configuration, a
 Google Drive archive, the progress, and closing mid-download."""
+import math
 import os
+import subprocess
 
 import pytest
 
-from conftest import STANDIN, body, seen, wait_until, wine, winpath
+from conftest import STANDIN, body, resumable, seen, wait_until, wine, winpath
 
 E1 = "Launcher desatualizado! Acesse o site."
 E2 = "Configure as URLs no launcher_config.ini"
@@ -146,3 +148,33 @@ def test_outdated_launcher_warns_opens_only_a_web_site_and_closes(install, serve
     assert inst.proc.wait(20) == 0 and seen(httpserver) == ["/cfg.txt"]
     wait_until(opened.exists, 10 if opens else 1)
     assert (opened.read_text().split() if opened.exists() else [], inst.calls()) == ([opens] if opens else [], [])
+
+
+@pytest.fixture
+def small_disk(tmp_path):
+    (tmp_path / "0").mkdir()
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8m", "tmpfs", tmp_path / "0"], check=True)
+    yield tmp_path / "0"
+    subprocess.run(["umount", "-l", tmp_path / "0"], check=True)
+
+
+BIG = bytes(range(256)) * (6 << 12)  # 6 MiB
+
+
+@pytest.mark.parametrize("reply, size", [(body((12 << 20) + 1), (12 << 20) + 1),
+                                         (resumable(BIG, drops=[(1 << 20, 5)]), len(BIG))],
+                         ids=["too big for the disk", "disk filled meanwhile"])
+def test_a_full_disk(small_disk, install, serve, reply, size):
+    serve({"/v.txt": NEW, "/u.zip": reply})
+    inst = install(INSTALL)
+    part, kept = inst.dir / "update_temp.zip.part", size == len(BIG)
+    if kept:  # another program takes all the disk has left while the server is silent after the first MiB
+        inst.probe("wait-window", 20000, "wait-status", 30000, "Baixando... *", "sleep", 1000)
+        (small_disk / "filler").write_bytes(bytes(os.statvfs(small_disk).f_bavail * os.statvfs(small_disk).f_frsize))
+    state, = inst.probe("wait-window", 20000, "wait-status", 30000, "Espaço insuficiente *", "wait-enabled", 5000,
+                        "dump", "close")
+    assert inst.proc.wait(20) == 0 and (part.exists(), (inst.dir / "update_temp.zip.part.txt").exists()) == (kept,) * 2
+    have = part.stat().st_size if kept else 0
+    assert state["status"] == "Espaço insuficiente no disco (necessários %d MB)." % math.ceil((size - have) / (1 << 20))
+    assert (inst.dir / "version.txt").read_bytes() == (OLD + "\r\n").encode() and not any((inst.dir / "bin").iterdir())
+    assert not kept or (have == 1 << 20 and part.read_bytes() == BIG[:have])

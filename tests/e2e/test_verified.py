@@ -70,22 +70,26 @@ def sig(key="publisher", raw=False, of=None):
     return lambda keys, z: ("UpdateSignature=" + signature(keys[key][0], of or z, raw)).encode()
 
 
-GOOD = [sha(), sig()]
+VERSION = b"UpdateVersion=1.0.1"  # the version text served
+GOOD = [sha(), sig(), VERSION]
 ROWS = [  # name, INI key, remote configuration (None: no ConfigURL), archive byte flipped, title, ending
     ("DER signature", "publisher", config(GOOD), False, "Assinado", DONE),
-    ("raw signature and signature line", "publisher", config([sha(), sig(raw=True)], raw=True), False, "Assinado",
-     DONE),
+    ("raw signature and signature line", "publisher", config([sha(), sig(raw=True), VERSION], raw=True), False,
+     "Assinado", DONE),
     ("hash in upper case, no key; a signed text reads as before", None, config([sha(upper=True)]), False, "Assinado",
      DONE),
-    ("byte-order mark kept; signature of another file", "publisher", config([sig(of=b"other")], bom=True), False,
-     "Assinado", UNSIGNED),
-    ("hash but no signature under a key", "publisher", config([sha()]), False, "Assinado", UNSIGNED),
+    ("byte-order mark kept; signature of another file", "publisher", config([sig(of=b"other"), VERSION], bom=True),
+     False, "Assinado", UNSIGNED),
+    ("hash but no signature under a key", "publisher", config([sha(), VERSION]), False, "Assinado", UNSIGNED),
     ("flipped byte, hash and signature of the original", "publisher", config(GOOD), True, "Assinado", CORRUPT),
     ("hash mismatch without key", None, config([lambda k, z: b"UpdateSHA256=" + b"0" * 64]), False, "Assinado",
      CORRUPT),
     ("remote configuration sets another key", "publisher",
-     config([lambda k, z: ("UpdatePublicKey=" + k["stranger"][1]).encode(), sig("stranger")]), False, "Assinado",
-     UNSIGNED),
+     config([lambda k, z: ("UpdatePublicKey=" + k["stranger"][1]).encode(), sig("stranger"), VERSION]), False,
+     "Assinado", UNSIGNED),
+    ("no UpdateVersion under a key", "publisher", config([sha(), sig()]), False, "Assinado", UNSIGNED),
+    ("UpdateVersion of another version", "publisher", config([sha(), sig(), b"UpdateVersion=1.0.0"]), False,
+     "Assinado", UNSIGNED),
     ("configuration not signed", "publisher", config(GOOD, "unsigned"), False, "Velmora", UNSIGNED),
     ("signature line not last", "publisher", config(GOOD, "not last"), False, "Velmora", UNSIGNED),
     ("byte changed after signing", "publisher", config(GOOD, "byte changed"), False, "Velmora", UNSIGNED),
@@ -97,9 +101,10 @@ ROWS = [  # name, INI key, remote configuration (None: no ConfigURL), archive by
 
 
 @pytest.mark.parametrize("key, remote, flipped, title, ending", [pytest.param(*r[1:], id=r[0]) for r in ROWS])
-def test_update_is_verified(install, serve, keys, archive, key, remote, flipped, title, ending):
+def test_update_is_verified(install, serve, httpserver, keys, archive, key, remote, flipped, title, ending):
     served = archive[:-30] + bytes([archive[-30] ^ 1]) + archive[-29:] if flipped else archive
-    serve({"/v.txt": "1.0.1", "/u.zip": served, "/cfg.txt": remote(keys, archive) if remote else b""})
+    text = remote(keys, archive) if remote else b""
+    serve({"/v.txt": "1.0.1", "/u.zip": served, "/cfg.txt": text})
     ini = "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n" + (
         "ConfigURL={url}/cfg.txt\r\n" if remote else "") + (
         "UpdatePublicKey=%s\r\n" % keys.get(key, (None, key))[1] if key else "")
@@ -109,6 +114,8 @@ def test_update_is_verified(install, serve, keys, archive, key, remote, flipped,
     updated = ending == DONE
     assert (inst.dir / "bin/velmoraclient.exe").exists() == updated and not (inst.dir / "update_temp.zip").exists()
     assert (inst.dir / "version.txt").read_bytes() == (b"1.0.1" if updated else b"1.0.0")
+    asked = not key or (title == "Assinado" and VERSION + b"\r\n" in text)
+    assert ("/u.zip" in [r.path for r, _ in httpserver.log]) == asked
 
 
 def test_signed_gate_closes_the_launcher(install, serve, keys):
