@@ -4,9 +4,11 @@
 #include <system_error>
 #include <thread>
 
+#include "app/arguments.h"
 #include "app/single_instance.h"
 #include "app/state.h"
 #include "app/window.h"
+#include "update/self_update.h"
 #include "update/worker.h"
 
 // Starts the one background pass. If the system refuses a thread, the launcher stays usable
@@ -24,10 +26,11 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nShowCmd) {
     LoadLocalConfig();
     // One launcher per install folder: a second start shows the first one and leaves at once,
     // before it could touch a file the first one is working on.
-    if (!ClaimInstance(g_baseDir)) {
+    if (!ClaimInstance(g_baseDir, CurrentArguments())) {
         ShowRunningLauncher(g_baseDir);
         return 0;
     }
+    RemoveRetiredLauncher();
     g_bgBrush = CreateSolidBrush(kBackgroundColour);
 
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};

@@ -27,6 +27,10 @@ struct LauncherConfig {
     std::wstring UpdateSHA256;
     std::wstring UpdateSignature;
     std::wstring UpdateVersion;  // the version the signed configuration publishes
+    // A newer launcher that replaces this one once MinLauncherBuild retires it (remote only).
+    std::wstring LauncherURL;
+    std::wstring LauncherSHA256;
+    std::wstring LauncherSignature;
 };
 
 extern LauncherConfig g_config;

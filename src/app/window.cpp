@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "app/arguments.h"
+#include "app/elevation.h"
 #include "app/launch.h"
 #include "app/state.h"
 
@@ -83,6 +85,8 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         SetTextColor(dc, reinterpret_cast<HWND>(lParam) == g_hwndTitle ? kTitleColour : kTextColour);
         return reinterpret_cast<LRESULT>(g_bgBrush);
     }
+    case WM_COPYDATA:
+        return OnPlayerRequest(reinterpret_cast<HWND>(wParam), *reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_ENABLE_PLAY:
         EnableWindow(g_hwndPlay, TRUE);
         SetFocus(g_hwndPlay);
@@ -107,6 +111,12 @@ bool RegisterMainClass(HINSTANCE instance) {
 
 HWND CreateMainWindow(HINSTANCE instance) {
     POINT origin = CentredOrigin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    // A launcher taking over from another opens where the player left that one's window.
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    GetStartupInfoW(&si);
+    if (CurrentArguments().predecessor != 0 && (si.dwFlags & STARTF_USEPOSITION))
+        origin = POINT{static_cast<LONG>(si.dwX), static_cast<LONG>(si.dwY)};
     return CreateWindowExW(0, kWindowClass, MainCaption(g_config.ServerName).c_str(),
                            WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, origin.x, origin.y, kWindowWidth, kWindowHeight,
                            nullptr, nullptr, instance, nullptr);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/build.h"
 #include "app/state.h"
 #include "app/text.h"
 #include "tool/hints.h"
@@ -22,10 +23,10 @@ namespace {
 
 const std::vector<std::wstring> kIniKeys = {L"ServerName", L"ConfigURL", L"VersionURL", L"UpdateURL",
                                             L"ClientExe",  L"SiteURL",   L"UpdatePublicKey"};
-const std::vector<std::wstring> kRemoteKeys = {L"ServerName",      L"VersionURL",      L"UpdateURL",
-                                               L"ClientExe",       L"SiteUrl",         L"MinLauncherBuild",
-                                               L"UpdateSHA256",    L"UpdateSignature", L"UpdateVersion",
-                                               L"UpdateManifest"};
+const std::vector<std::wstring> kRemoteKeys = {
+    L"ServerName",   L"VersionURL",      L"UpdateURL",     L"ClientExe",      L"SiteUrl",
+    L"MinLauncherBuild", L"UpdateSHA256", L"UpdateSignature", L"UpdateVersion", L"UpdateManifest",
+    L"LauncherURL",  L"LauncherSHA256",  L"LauncherSignature"};
 
 // The remote configuration's UpdateManifest, when it applies.
 std::wstring g_manifestUrl;
@@ -217,11 +218,15 @@ void CheckRemoteConfig(Report& report) {
     const bool gated = std::any_of(entries.begin(), entries.end(),
                                    [](const RemoteEntry& e) { return e.inLauncher && e.key == L"MinLauncherBuild"; });
     const std::wstring builds = L"MinLauncherBuild " + std::to_wstring(g_config.MinLauncherBuild) + L", este launcher é o build " +
-                                std::to_wstring(LAUNCHER_BUILD);
-    if (g_config.MinLauncherBuild > LAUNCHER_BUILD)
+                                std::to_wstring(LauncherBuild());
+    const bool replaces = !g_config.LauncherURL.empty() && !g_config.LauncherSHA256.empty();
+    if (g_config.MinLauncherBuild > LauncherBuild() && replaces)
+        report(Mark::Ok, L"ConfigURL: " + builds + L": ele se substitui pelo launcher de LauncherURL");
+    else if (g_config.MinLauncherBuild > LauncherBuild())
         report(Mark::Error, L"ConfigURL: " + builds + L": ele se declara desatualizado; baixe o valor ou distribua o launcher novo");
     else if (gated)
         report(Mark::Ok, L"ConfigURL: " + builds + L": aceito");
+    if (!g_config.LauncherURL.empty()) CheckPublishedLauncher(report);
 }
 
 // The published version as the launcher reads it; nothing when it cannot be had.

@@ -27,3 +27,8 @@ std::optional<ServedArchive> CheckUpdateArchive(Report& report, const std::wstri
 // describing the archive `served` (when one was received), and the archive's server answering
 // single ranges. Defined in check_manifest.cpp.
 void CheckPatchManifest(Report& report, const std::wstring& url, const std::optional<ServedArchive>& served);
+
+// The launcher LauncherURL publishes, fetched into g_baseDir: reachable, its digest and signature
+// as published, a 64-bit GUI program, and its build against MinLauncherBuild. Defined in
+// check_launcher.cpp.
+void CheckPublishedLauncher(Report& report);

@@ -6,7 +6,10 @@
 #include <limits>
 #include <optional>
 
+#include "app/build.h"
+#include "app/elevation.h"
 #include "app/window.h"
+#include "update/self_update.h"
 #include "update/verification.h"
 #include "update/version.h"
 
@@ -22,6 +25,9 @@ void ApplyEntry(LauncherConfig& config, const std::wstring& key, const std::wstr
     else if (key == L"UpdateSHA256") config.UpdateSHA256 = value;
     else if (key == L"UpdateSignature") config.UpdateSignature = value;
     else if (key == L"UpdateVersion") config.UpdateVersion = value;
+    else if (key == L"LauncherURL") config.LauncherURL = value;
+    else if (key == L"LauncherSHA256") config.LauncherSHA256 = value;
+    else if (key == L"LauncherSignature") config.LauncherSignature = value;
 }
 
 bool HasPrefixIgnoringCase(const std::wstring& text, const wchar_t* prefix) {
@@ -128,13 +134,20 @@ bool ApplyRemoteConfig() {
     SetWindowTextW(g_hwndTitle, g_config.ServerName.c_str());
     SetWindowTextW(g_hwndMain, MainCaption(g_config.ServerName).c_str());
 
-    if (g_config.MinLauncherBuild <= LAUNCHER_BUILD) return true;
+    if (g_config.MinLauncherBuild <= LauncherBuild()) return true;
+    if (ReplaceLauncher()) {  // the new launcher has started and takes over
+        PostMessageW(g_hwndMain, WM_CLOSE, 0, 0);
+        g_busy.exchange(false);
+        return false;
+    }
 
     const std::wstring message = OutdatedMessage(g_config.SiteURL);
     SetWindowTextW(g_hwndStatus, L"Launcher desatualizado! Acesse o site.");
     MessageBoxW(g_hwndMain, message.c_str(), L"Launcher Desatualizado", MB_OK | MB_ICONWARNING);
     const std::wstring site = SiteToOpen(g_config.SiteURL);
-    if (!site.empty()) ShellExecuteW(nullptr, L"open", site.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    // An elevated copy has the player's launcher open it: a browser must not get our rights.
+    if (!site.empty() && !AskPlayerLauncher(PlayerRequest::OpenSite, site).has_value())
+        ShellExecuteW(nullptr, L"open", site.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     PostMessageW(g_hwndMain, WM_CLOSE, 0, 0);
     g_busy.exchange(false);
     return false;

@@ -7,9 +7,6 @@
 
 #include "app/state.h"
 
-// This launcher's build number; a remote MinLauncherBuild above it retires the launcher.
-constexpr int32_t LAUNCHER_BUILD = 1;
-
 // One "key=value" line of a remote configuration, key and value trimmed. Only entries inside
 // [Launcher] with a non-empty value are applied; the others are kept so they can be shown.
 struct RemoteEntry {
@@ -41,6 +38,7 @@ std::wstring SiteToOpen(const std::wstring& site);
 // The remote-configuration stage of the update pass, on the worker thread. When ConfigURL is
 // set: shows the loading status, fetches and applies the remote text, retitles the
 // window and checks the build. Returns true when the pass goes on. Returns false when this
-// launcher is outdated: the user has been told, the site opened, WM_CLOSE posted and g_busy
-// cleared, so the caller only has to return.
+// launcher is outdated: it has been replaced and the new one started, or the user has been
+// told and the site opened; WM_CLOSE is posted and g_busy cleared, so the caller only has to
+// return.
 bool ApplyRemoteConfig();

@@ -101,7 +101,8 @@ void UpdateWorker() {
     switch (CheckInstallFolderAccess()) {
     case FolderAccess::Writable:
         break;
-    case FolderAccess::Restarting:  // the elevated copy takes over; Play stays off while this one closes
+    case FolderAccess::Restarting:  // the elevated copy takes over; this one waits unseen, Play off, then closes
+        WaitForElevatedCopy();
         PostMessageW(g_hwndMain, WM_CLOSE, 0, 0);
         g_busy.exchange(false);
         return;

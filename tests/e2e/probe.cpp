@@ -7,7 +7,8 @@
 // Actions: dump (caption, title, version, status, play_enabled, play_focused, play_text, progress,
 // style, x, y, width, height, minimized, foreground), click (posted, so a box does not block the
 // probe), command NOTIFY (WM_COMMAND from Play with that notification code), close, minimize, sleep MS,
-// window CAPTION (later commands look only at the launcher window with that caption).
+// window CAPTION (later commands look only at the launcher window with that caption),
+// move X (the window's left and top edge to X), pid (the launcher's process id).
 // Exits 1 after an {"error": ...} line as soon as a wait runs out.
 #include <windows.h>
 
@@ -55,7 +56,14 @@ static bool WaitFor(DWORD ms, Pred pred) {
 
 static std::wstring g_caption;  // empty: any launcher window
 
-static HWND Launcher() { return FindWindowW(L"VelmoraLauncher", g_caption.empty() ? nullptr : g_caption.c_str()); }
+// The shown launcher window: one waiting hidden for its elevated copy is not what a player sees.
+static HWND Launcher() {
+    HWND w = nullptr;
+    while ((w = FindWindowExW(nullptr, w, L"VelmoraLauncher", g_caption.empty() ? nullptr : g_caption.c_str())) &&
+           !IsWindowVisible(w)) {
+    }
+    return w;
+}
 
 static HWND Need() {
     if (HWND w = Launcher()) return w;
@@ -122,7 +130,7 @@ int wmain(int argc, wchar_t** argv) {
             g_caption = arg();
             continue;
         }
-        const bool bare = cmd == L"dump" || cmd == L"click" || cmd == L"close" || cmd == L"minimize";
+        const bool bare = cmd == L"dump" || cmd == L"click" || cmd == L"close" || cmd == L"minimize" || cmd == L"pid";
         const DWORD n = bare ? 0 : _wtoi(arg().c_str());
         if (cmd == L"sleep") {
             Sleep(n);
@@ -154,6 +162,12 @@ int wmain(int argc, wchar_t** argv) {
             PostMessageW(w, WM_COMMAND, MAKEWPARAM(101, n), LPARAM(play()));
         } else if (cmd == L"close") {
             PostMessageW(w, WM_CLOSE, 0, 0);
+        } else if (cmd == L"move") {
+            SetWindowPos(w, nullptr, int(n), int(n), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        } else if (cmd == L"pid") {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(w, &pid);
+            Out(L"{\"pid\": " + std::to_wstring(pid) + L"}");
         } else if (cmd == L"minimize") {
             ShowWindow(w, SW_MINIMIZE);
         } else if (cmd == L"no-msgbox") {

@@ -5,7 +5,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import STANDIN, wait_until
+from conftest import STANDIN, wait_until, wine
 
 UPDATE = {"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n",
           "version.txt": "1.0.0", "tar.exe.action": "unzip"}
@@ -26,27 +26,53 @@ def immutable():
         subprocess.run(["chattr", "-i", path], check=True)
 
 
-def running(name):
-    """Linux processes of the Wine prefix named `name` (Wine names a process after its exe)."""
-    return [p for p in Path("/proc").glob("[0-9]*/status") if p.read_text().startswith("Name:\t%s\n" % name)]
+def running(name, env):
+    """Linux processes named `name` (Wine names a process after its exe) of this Wine prefix only."""
+    mine, found = b"\0WINEPREFIX=%s\0" % env["WINEPREFIX"].encode(), []
+    for status in Path("/proc").glob("[0-9]*/status"):
+        try:
+            if status.read_text().startswith("Name:\t%s\n" % name) and mine in b"\0" + (status.parent / "environ").read_bytes():
+                found.append(status)
+        except OSError:  # it has ended meanwhile
+            pass
+    return found
+
+
+def processes(env):
+    """(name, parent's process id, process id) of every Windows process of the prefix."""
+    listed = wine(env, "wmic", "process", "get", "Name,ParentProcessId,ProcessId").stdout.decode("utf-16")
+    return {int(pid): (name, int(parent)) for name, parent, pid in (line.split() for line in listed.splitlines()[1:]
+                                                                    if line.strip())}
 
 
 @pytest.mark.parametrize("answer", ["no", "yes"])
 def test_unwritable_folder(install, httpserver, immutable, answer):
     """The player is asked before anything is fetched; Yes restarts the launcher elevated (under
-    Wine every process is), and the restarted copy does not ask again."""
-    inst = install(UPDATE, start=False)
+    Wine every process is), and the restarted copy does not ask again. The player's launcher keeps
+    the folder, unseen, a third start leaves, and Play in the copy has the player's launcher start
+    the game."""
+    client = {"bin/velmoraclient.exe": STANDIN, "bin/velmoraclient.exe.action": "hold 10" if answer == "yes" else ""}
+    inst = install(dict(UPDATE, **client), start=False)
     immutable(inst.dir)
     inst.start()
     box, = inst.probe("wait-window", 20000, "msgbox", 20000, answer)
     assert box == {"box_caption": "Permissão necessária", "box_icon": "warning", "box_owner_is_launcher": True,
                    "box_text": "O launcher precisa de permissão de administrador para atualizar o jogo nesta pasta."
                                "\n\nReiniciar como administrador?"}
-    if answer == "yes":
-        assert inst.proc.wait(20) == 0
-    state, = inst.probe("wait-window", 20000, "wait-status", 20000, DENIED, "wait-enabled", 5000, "no-msgbox", 1500,
-                        "dump", "close", "wait-gone", 10000)
+    state, shown = inst.probe("wait-window", 20000, "wait-status", 20000, DENIED, "wait-enabled", 5000, "no-msgbox",
+                              1500, "dump", "pid")
     assert state["play_enabled"] and httpserver.log == []
+    if answer == "yes":
+        third = subprocess.run(["wine", inst.dir / "VelmoraLauncher.exe"], cwd=inst.dir, env=inst.env, timeout=30,
+                               stdin=subprocess.DEVNULL, capture_output=True)
+        running_now = processes(inst.env)
+        player = running_now[shown["pid"]][1]
+        assert (third.returncode, inst.proc.poll(), running_now[player][0]) == (0, None, "VelmoraLauncher.exe")
+        assert [name for name, _ in running_now.values()].count("VelmoraLauncher.exe") == 2
+    inst.probe("click")
+    inst.client_started()
+    if answer == "yes":
+        assert [parent for name, parent in processes(inst.env).values() if name == "velmoraclient.exe"] == [player]
 
 
 def test_one_launcher_per_folder(install, serve):
@@ -85,7 +111,8 @@ def test_running_client_is_waited_for_then_closing_ends_the_tool(install, serve)
     client.kill()
     inst.probe("wait-status", 20000, "Extraindo arquivos...", "sleep", 500, "close", "wait-gone", 10000)
     assert inst.proc.wait(20) == 0
-    assert [name for name, _, _ in inst.calls()] == ["tar.exe"] and wait_until(lambda: not running("tar.exe"), 5)
+    assert [name for name, _, _ in inst.calls()] == ["tar.exe"]
+    assert wait_until(lambda: not running("tar.exe", inst.env), 5)
     assert (inst.dir / "version.txt").read_bytes() == b"1.0.0"
 
 

@@ -16,6 +16,7 @@ from cryptography.hazmat.primitives.asymmetric import ec
 from werkzeug import Response
 
 from conftest import FOLDER, body, wine, winpath, zipped
+from test_selfupdate import build_of
 from test_verified import spki
 
 CLIENT = {"velmoraclient.exe": b"MZ" + bytes(4000), "data/readme.txt": b"dados"}
@@ -343,3 +344,20 @@ def test_manifest_under_a_key(build, wine_env, check, httpserver, tmp_path, case
                 "unsigned": "ERRO  UpdateManifest: não assinado (o launcher o ignora",
                 "signed, of another archive": "ERRO  UpdateManifest: descreve outro arquivo"}[case]
     assert any(line.startswith(expected) for line in out) and code == (0 if case == "signed" else 1), "\n".join(out)
+
+
+@pytest.mark.parametrize("served, published, line", [
+    ("tests/launcher_next.exe", None, "OK    LauncherURL: build {new}, MinLauncherBuild {new}: aceito"),
+    ("tests/launcher_next.exe", "0" * 64, "ERRO  LauncherSHA256 não confere com o arquivo (o launcher o recusa): "
+                                          "publique LauncherSHA256={sha}"),
+    ("VelmoraLauncher.exe", None, "ERRO  LauncherURL: build {old}, abaixo de MinLauncherBuild {new}"),
+], ids=["accepted", "digest", "too old"])
+def test_published_launcher(check, build, served, published, line):
+    exe, old, new = (build / served).read_bytes(), build_of(build / "VelmoraLauncher.exe"), build_of(
+        build / "tests/launcher_next.exe")
+    sha = hashlib.sha256(exe).hexdigest()
+    code, lines = check({"launcher_config.ini": WITH_CONFIG, "version.txt": "1.0.1"}, dict(GOOD, **{
+        "/cfg.txt": remote(VersionURL="{url}/v.txt", UpdateURL="{url}/u.zip", MinLauncherBuild=new,
+                           LauncherURL="{url}/l.exe", LauncherSHA256=published or sha), "/l.exe": exe}))
+    want = line.format(old=old, new=new, sha=sha)
+    assert any(got.startswith(want) for got in lines) and code == (0 if line.startswith("OK") else 1), lines

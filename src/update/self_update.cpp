@@ -1,0 +1,75 @@
+#include "update/self_update.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <optional>
+
+#include "app/elevation.h"
+#include "app/single_instance.h"
+#include "app/state.h"
+#include "net/progress.h"
+#include "net/resume.h"
+#include "update/launcher_image.h"
+#include "update/verification.h"
+#include "update/verify.h"
+
+namespace {
+
+// A launcher is well under a megabyte: anything much larger is not one, and is not read into memory.
+constexpr ULONGLONG kMaxLauncherBytes = 64ull << 20;
+
+void SetBar(int position) { SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(position), 0); }
+
+// Downloads the new launcher to `fresh`; true when it may replace this one.
+bool FetchLauncher(const std::wstring& fresh) {
+    Sha256 hash;
+    ArchiveHooks hooks;
+    hooks.progress = [](uint64_t received, uint64_t expected) {
+        const ProgressView view = FormatProgress(received, expected);
+        if (view.movesBar) SetBar(view.position);
+    };
+    hooks.restarting = [&hash]() { hash = Sha256(); };
+    hooks.chunk = [&hash](const char* data, size_t size) { hash.Update(data, size); };
+    // The digest stands for the version: a part an earlier start left is continued for the same file only.
+    if (!DownloadArchive(g_config.LauncherURL, L"launcher " + g_config.LauncherSHA256, fresh, hooks)) return false;
+    const std::optional<std::array<uint8_t, 32>> digest = hash.Finish();
+    if (!digest || CheckArchive(*digest, g_config.LauncherSHA256, g_config.LauncherSignature,
+                                g_config.UpdatePublicKey) != ArchiveVerdict::Trusted)
+        return false;
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExW(fresh.c_str(), GetFileExInfoStandard, &info) || info.nFileSizeHigh != 0 ||
+        info.nFileSizeLow > kMaxLauncherBytes)
+        return false;
+    // A build below the minimum is never started: a wrong publication must not restart in a loop.
+    return JudgeLauncher(ReadFileBytes(fresh), g_config.MinLauncherBuild) == LauncherVerdict::Accepted;
+}
+
+// The running `self` becomes `old` and `fresh` takes its name; on failure the old name is back.
+bool Swap(const std::wstring& self, const std::wstring& fresh, const std::wstring& old) {
+    if (!MoveFileExW(self.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
+    if (MoveFileExW(fresh.c_str(), self.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+    MoveFileExW(old.c_str(), self.c_str(), MOVEFILE_WRITE_THROUGH);
+    return false;
+}
+
+}  // namespace
+
+bool ReplaceLauncher() {
+    if (g_config.LauncherURL.empty() || g_config.LauncherSHA256.empty()) return false;
+    const std::wstring self = ModulePath(), fresh = self + L".new", old = self + L".old";
+    SetWindowTextW(g_hwndStatus, L"Atualizando o launcher...");
+    SetBar(0);
+    if (FetchLauncher(fresh) && Swap(self, fresh, old)) {
+        // An elevated copy has the player's launcher start the new one, which then asks for itself.
+        const std::optional<bool> asked = AskPlayerLauncher(PlayerRequest::StartHeir, std::wstring());
+        if (asked ? *asked : StartHeir(self)) return true;
+        if (MoveFileExW(self.c_str(), fresh.c_str(), MOVEFILE_REPLACE_EXISTING))  // as it was: nothing new runs
+            MoveFileExW(old.c_str(), self.c_str(), MOVEFILE_WRITE_THROUGH);
+    }
+    DeleteFileW(fresh.c_str());
+    DiscardPart(fresh);
+    return false;
+}
+
+void RemoveRetiredLauncher() { DeleteFileW((ModulePath() + L".old").c_str()); }
