@@ -333,7 +333,7 @@ def test_manifest_under_a_key(build, wine_env, check, httpserver, tmp_path, case
     (tmp_path / "u.zip").write_bytes(CLIENT_ZIP)
     published = tool("sign", winpath(tmp_path / "u.zip"), key).stdout.decode().split()
     url = httpserver.url_for("").rstrip("/")
-    (tmp_path / "cfg.txt").write_text(PATCHED.replace("{url}", url) + "\n".join(published) + "\n")
+    (tmp_path / "cfg.txt").write_text(PATCHED.replace("{url}", url) + "UpdateVersion=1.0.1\n" + "\n".join(published) + "\n")
     (tmp_path / "u.manifest").write_text(manifest_of(zipped({"a": b"b"}) if "another" in case else CLIENT_ZIP))
     for name in ["cfg.txt"] + (["u.manifest"] if case != "unsigned" else []):
         assert tool("sign-config", winpath(tmp_path / name), key).returncode == 0
