@@ -7,6 +7,7 @@
 // Actions: dump (caption, title, version, status, play_enabled, play_focused, play_text, progress,
 // style, x, y, width, height, minimized, foreground), click (posted, so a box does not block the
 // probe), command NOTIFY (WM_COMMAND from Play with that notification code), close, minimize, sleep MS,
+// window CAPTION (later commands look only at the launcher window with that caption),
 // move X (the window's left and top edge to X), pid (the launcher's process id).
 // Exits 1 after an {"error": ...} line as soon as a wait runs out.
 #include <windows.h>
@@ -53,10 +54,13 @@ static bool WaitFor(DWORD ms, Pred pred) {
     return true;
 }
 
+static std::wstring g_caption;  // empty: any launcher window
+
 // The shown launcher window: one waiting hidden for its elevated copy is not what a player sees.
 static HWND Launcher() {
     HWND w = nullptr;
-    while ((w = FindWindowExW(nullptr, w, L"VelmoraLauncher", nullptr)) && !IsWindowVisible(w)) {
+    while ((w = FindWindowExW(nullptr, w, L"VelmoraLauncher", g_caption.empty() ? nullptr : g_caption.c_str())) &&
+           !IsWindowVisible(w)) {
     }
     return w;
 }
@@ -75,36 +79,24 @@ static HWND MsgBoxOf(HWND launcher) {
     return nullptr;
 }
 
-// Icon handles are per process, so the box's icon is told by its pixels: each standard icon is
-// drawn on the captured background and compared with what the screen shows.
+// Icon handles are per process, so the box's icon is told as a player tells it, by its colour on
+// the screen: the error icon is red, the warning icon amber.
 static std::wstring IconName(HWND box) {
     RECT r;
     HWND icon = GetDlgItem(box, 1088);  // the message box's icon control
     if (!icon || !IsWindowVisible(icon) || !GetWindowRect(icon, &r)) return L"none";
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr), shown = CreateCompatibleDC(screen), drawn = CreateCompatibleDC(screen);
-    HBITMAP shot = CreateCompatibleBitmap(screen, w, h), test = CreateCompatibleBitmap(screen, w, h);
-    SelectObject(shown, shot);
-    SelectObject(drawn, test);
-    BitBlt(shown, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    std::wstring best = L"other";
-    for (auto [id, name] : {std::pair{IDI_ERROR, L"error"}, std::pair{IDI_WARNING, L"warning"}}) {
-        HBRUSH background = CreateSolidBrush(GetPixel(shown, 0, 0));
-        RECT all = {0, 0, w, h};
-        FillRect(drawn, &all, background);
-        DeleteObject(background);
-        DrawIconEx(drawn, 0, 0, LoadIconW(nullptr, id), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
-        int differ = 0;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) differ += GetPixel(drawn, x, y) != GetPixel(shown, x, y);
-        if (differ < w * h / 10) best = name;  // a little anti-aliasing is tolerated
-    }
-    DeleteDC(shown);
-    DeleteDC(drawn);
-    DeleteObject(shot);
-    DeleteObject(test);
+    HDC screen = GetDC(nullptr);
+    int red = 0, amber = 0;
+    for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x) {
+            const COLORREF c = GetPixel(screen, x, y);
+            const int g = GetGValue(c), b = GetBValue(c);
+            red += GetRValue(c) > 180 && g < 160 && g - b < 40 && b - g < 40;
+            amber += GetRValue(c) > 180 && g > b + 60;
+        }
     ReleaseDC(nullptr, screen);
-    return best;
+    const int tenth = (r.right - r.left) * (r.bottom - r.top) / 10;
+    return red > tenth && red > amber ? L"error" : amber > tenth ? L"warning" : L"other";
 }
 
 static bool PlayFocused(HWND w) {
@@ -134,6 +126,10 @@ int wmain(int argc, wchar_t** argv) {
             if (i + 1 >= argc) Fail(L"missing argument for " + cmd);
             return argv[++i];
         };
+        if (cmd == L"window") {
+            g_caption = arg();
+            continue;
+        }
         const bool bare = cmd == L"dump" || cmd == L"click" || cmd == L"close" || cmd == L"minimize" || cmd == L"pid";
         const DWORD n = bare ? 0 : _wtoi(arg().c_str());
         if (cmd == L"sleep") {

@@ -5,7 +5,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import STANDIN, seen, wait_until, wine
+from conftest import STANDIN, wait_until, wine
 
 UPDATE = {"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n",
           "version.txt": "1.0.0", "tar.exe.action": "unzip"}
@@ -75,58 +75,45 @@ def test_unwritable_folder(install, httpserver, immutable, answer):
         assert [parent for name, parent in processes(inst.env).values() if name == "velmoraclient.exe"] == [player]
 
 
-def test_second_start_shows_the_first_and_leaves(install, serve, httpserver):
-    first = install({})
-    first.probe("wait-window", 20000, "wait-enabled", 15000, "minimize")
+def test_one_launcher_per_folder(install, serve):
+    """A second start of a folder shows the first one's window and leaves; another folder's launcher
+    runs its own pass to its own ending meanwhile, and the first one's status stays its own. The
+    names are UTF-8: the first in the INI, the other in the remote configuration."""
+    serve({"/v.txt": "1.0.1", "/u.zip": CLIENT, "/cfg.txt": "[Launcher]\nServerName=São Paulo\n"})
+    first = install({"launcher_config.ini": "[Launcher]\r\nServerName=Região Norte\r\n"})
+    first.probe("window", "Região Norte - Launcher", "wait-window", 20000, "wait-enabled", 15000, "minimize")
     second = subprocess.run(["wine", first.dir / "VelmoraLauncher.exe"], cwd=first.dir, env=first.env, timeout=20,
                             stdin=subprocess.DEVNULL, capture_output=True)
-    state, = first.probe("sleep", 500, "dump")
+    state, = first.probe("window", "Região Norte - Launcher", "sleep", 500, "dump")
     assert (second.returncode, state["minimized"], state["foreground"]) == (0, False, True)
-    serve({"/v.txt": "1.0.1"})  # another folder's launcher runs its own pass beside it
-    other = install({"launcher_config.ini": UPDATE["launcher_config.ini"], "version.txt": "1.0.1"})
-    assert wait_until(lambda: seen(httpserver) == ["/v.txt"], 30)
-    assert other.proc.poll() is None and first.proc.poll() is None
+    other = install(dict(UPDATE, **{"launcher_config.ini": UPDATE["launcher_config.ini"] + "ConfigURL={url}/cfg.txt"}))
+    other.probe("window", "São Paulo - Launcher", "wait-window", 20000, "wait-status", 30000,
+                "Atualização concluída!", "close", "wait-gone", 10000)
+    assert other.proc.wait(20) == 0 and (other.dir / "version.txt").read_bytes() == b"1.0.1"
+    state, = first.probe("window", "Região Norte - Launcher", "dump", "close", "wait-gone", 10000)
+    assert (state["title"], state["status"]) == ("Região Norte", "Configure as URLs no launcher_config.ini")
+    assert first.proc.wait(20) == 0
 
 
-def test_running_client_is_waited_for(install, serve, build, tmp_path):
+def test_running_client_is_waited_for_then_closing_ends_the_tool(install, serve):
+    """No tool runs while the client holds its exe; once it has ended the unpacking starts, and
+    closing the launcher then ends the tool, which hangs."""
     serve({"/v.txt": "1.0.1", "/u.zip": CLIENT})
-    inst = install(dict(UPDATE, **{"bin/velmoraclient.exe": STANDIN}), start=False)
-    client = subprocess.Popen(["wine", inst.dir / "bin/velmoraclient.exe", "hold", "6"], cwd=inst.dir / "bin",
+    inst = install(dict(UPDATE, **{"bin/velmoraclient.exe": STANDIN, "tar.exe.action": "hang"}), start=False)
+    client = subprocess.Popen(["wine", inst.dir / "bin/velmoraclient.exe", "hold", "600"], cwd=inst.dir / "bin",
                               env=inst.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
     wait_until(lambda: (inst.dir / "bin/standin.log").exists(), 10)
     inst.start()
     waiting, = inst.probe("wait-window", 20000, "wait-status", 30000, "Feche o jogo para concluir a atualização.",
                           "dump")
-    assert not waiting["play_enabled"] and inst.calls() == []  # no tool while the client runs
-    inst.probe("wait-status", 20000, "Atualização concluída!", "close")
-    assert client.wait(20) == 0 and inst.proc.wait(20) == 0
+    assert not waiting["play_enabled"] and inst.calls() == []
+    client.kill()
+    inst.probe("wait-status", 20000, "Extraindo arquivos...", "sleep", 500, "close", "wait-gone", 10000)
+    assert inst.proc.wait(20) == 0
     assert [name for name, _, _ in inst.calls()] == ["tar.exe"]
-
-
-def test_closing_while_a_tool_hangs_ends_the_tool(install, serve):
-    serve({"/v.txt": "1.0.1", "/u.zip": CLIENT})
-    inst = install(dict(UPDATE, **{"tar.exe.action": "hang"}))
-    inst.probe("wait-window", 20000, "wait-status", 30000, "Extraindo arquivos...", "sleep", 500, "close",
-               "wait-gone", 10000)
-    assert inst.proc.wait(20) == 0 and inst.calls() and wait_until(lambda: not running("tar.exe", inst.env), 5)
+    assert wait_until(lambda: not running("tar.exe", inst.env), 5)
     assert (inst.dir / "version.txt").read_bytes() == b"1.0.0"
-
-
-BOM = b"\xef\xbb\xbf"
-
-
-@pytest.mark.parametrize("ini, remote, title", [
-    (BOM + "[Launcher]\r\nServerName=Região Norte\r\n".encode(), None, "Região Norte"),
-    ("[Launcher]\r\nServerName=Região Norte\r\n".encode(), None, "Região Norte"),
-    (b"[Launcher]\r\nConfigURL={url}/cfg.txt\r\n", BOM + "[Launcher]\nServerName=São Paulo\n".encode(), "São Paulo"),
-    (b"[Launcher]\r\nConfigURL={url}/cfg.txt\r\n", "[Launcher]\nServerName=São Paulo\n".encode(), "São Paulo"),
-], ids=["ini with BOM", "ini", "remote with BOM", "remote"])
-def test_utf8_texts(install, serve, ini, remote, title):
-    serve({"/cfg.txt": remote or b""})
-    inst = install({"launcher_config.ini": ini})
-    state, = inst.probe("wait-window", 20000, "wait-enabled", 30000, "dump", "close")
-    assert (state["title"], state["caption"]) == (title, title + " - Launcher")
 
 
 def test_version_file_that_cannot_be_replaced(install, serve, immutable):

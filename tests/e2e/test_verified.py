@@ -1,11 +1,13 @@
 """Verified updates: the archive against the published SHA-256 and the publisher's signature, and
 a remote configuration that counts only when the publisher signed it, once the INI names a key.
-Keys and signatures are made by the openssl command, as an operator would make them."""
+Keys and signatures come from OpenSSL (through the cryptography package), as an operator's would."""
 import base64
 import hashlib
-import subprocess
 
 import pytest
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import ec
+from cryptography.hazmat.primitives.asymmetric.utils import decode_dss_signature
 
 from conftest import STANDIN, zipped
 
@@ -14,28 +16,23 @@ UNSIGNED = "Atualização sem assinatura válida. Contate o suporte."
 DONE = "Atualização concluída!"
 
 
+def spki(key):
+    """The UpdatePublicKey value of a key."""
+    der = key.public_key().public_bytes(serialization.Encoding.DER, serialization.PublicFormat.SubjectPublicKeyInfo)
+    return base64.b64encode(der).decode()
+
+
 @pytest.fixture(scope="module")
-def keys(tmp_path_factory):
-    """Two P-256 key pairs: name -> (private key file, UpdatePublicKey value)."""
-    folder, made = tmp_path_factory.mktemp("keys"), {}
-    for name in ("publisher", "stranger"):
-        key = folder / (name + ".pem")
-        subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", key],
-                       check=True, capture_output=True)
-        spki = subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-outform", "DER"], check=True,
-                              capture_output=True).stdout
-        made[name] = key, base64.b64encode(spki).decode()
-    return made
+def keys():
+    """Two P-256 key pairs: name -> (private key, UpdatePublicKey value)."""
+    made = {name: ec.generate_private_key(ec.SECP256R1()) for name in ("publisher", "stranger")}
+    return {name: (key, spki(key)) for name, key in made.items()}
 
 
 def signature(key, data, raw=False):
-    """openssl's DER signature, or the same as r||s (each INTEGER cut or padded to 32 bytes)."""
-    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=data, check=True,
-                         capture_output=True).stdout
-    if raw:
-        r_end = 4 + der[3]
-        der = der[4:r_end][-32:].rjust(32, b"\0") + der[r_end + 2:r_end + 2 + der[r_end + 1]][-32:].rjust(32, b"\0")
-    return base64.b64encode(der).decode()
+    """A DER signature, or the same as r||s."""
+    der = key.sign(data, ec.ECDSA(hashes.SHA256()))
+    return base64.b64encode(b"".join(n.to_bytes(32, "big") for n in decode_dss_signature(der)) if raw else der).decode()
 
 
 @pytest.fixture(scope="module")

@@ -4,29 +4,6 @@
 
 namespace {
 
-// "id=" anywhere (up to the next &) wins over "/d/" (up to the next /); no other form counts.
-TEST(DriveId, LinkForms) {
-    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-        {L"https://drive.google.com/file/d/1AbC", L"1AbC"},
-        {L"https://drive.google.com/file/d/1AbC?usp=sharing#top", L"1AbC?usp=sharing#top"},
-        {L"https://drive.google.com/open?id=1AbC", L"1AbC"},
-        {L"https://drive.google.com/uc?id=1AbC&export=download", L"1AbC"},
-        {L"https://drive.google.com/file/d/1AbC/view?uuid=u-7&x=1", L"u-7"},
-        {L"https://drive.google.com/file/d/1AbC/view?id=2XyZ", L"2XyZ"},
-        {L"https://drive.google.com/open?id=", L""}, {L"https://drive.google.com/file/d/", L""},
-        {L"https://drive.google.com/open?ID=1AbC", L""},
-    };
-    for (const auto& [url, id] : cases) EXPECT_EQ(ExtractDriveFileId(url), id) << url;
-}
-
-// Plain, case-sensitive substring tests for the two hosts.
-TEST(DriveId, Detection) {
-    EXPECT_TRUE(IsDriveUrl(L"https://mirror.example/get?from=drive.google.com/file/d/1AbC"));
-    for (const wchar_t* url : {L"https://DRIVE.GOOGLE.COM/file/d/1AbC/view", L"https://Docs.Google.com/uc?id=1AbC",
-                               L"https://drive.usercontent.google.com/download?id=1AbC", L"https://example.com/u.zip"})
-        EXPECT_FALSE(IsDriveUrl(url)) << url;
-}
-
 TEST(DrivePage, FormLink) {
     struct Case {
         const char* name;

@@ -7,16 +7,6 @@
 
 namespace {
 
-TEST(Extract, PsEscapeDoublesEverySingleQuoteKind) {
-    const std::pair<std::wstring, std::wstring> cases[] = {
-        {L"O'Brien ''", L"O''Brien ''''"},
-        {L"\u2018a\u2019b\u201ac\u201b", L"\u2018\u2018a\u2019\u2019b\u201a\u201ac\u201b\u201b"},
-        // Neighbours of the range, double quotes, $ and backtick stay as they are.
-        {L"\u2017\u201c\u201d\"$x`(y)", L"\u2017\u201c\u201d\"$x`(y)"},
-    };
-    for (const auto& [in, out] : cases) EXPECT_EQ(PsEscape(in), out) << testing::PrintToString(in);
-}
-
 bool ProcessRunning(const std::wstring& exeName) {
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry = {sizeof(entry)};

@@ -5,8 +5,6 @@
 
 #include "app/arguments.h"
 #include "app/single_instance.h"
-#include "test_support.h"
-#include "update/client_lock.h"
 
 namespace {
 
@@ -38,22 +36,6 @@ TEST(Arguments, PassedOnUnchanged) {
         EXPECT_EQ(std::make_pair(back.elevated, back.predecessor), std::make_pair(elevated, DWORD{4294967295u}));
     }
     EXPECT_EQ(ParseArguments({L"--handover=4294967296", L"--handover=0"}).predecessor, 0u);
-}
-
-// Only another user of the file counts: a missing or read-only client is not "in use".
-TEST(ClientLock, OnlySharingConflictsCount) {
-    TempDir dir;
-    const std::wstring exe = dir.path / L"client.exe", readOnly = dir.path / L"readonly.exe";
-    WriteBytes(exe, "MZ");
-    WriteBytes(readOnly, "MZ");
-    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
-    for (const std::wstring& free : {(dir.path / L"missing.exe").wstring(), readOnly, exe})
-        EXPECT_FALSE(ClientInUse(free)) << testing::PrintToString(free);
-    for (DWORD share : {DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}}) {
-        FileHandle held(CreateFileW(exe.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
-        EXPECT_TRUE(held && ClientInUse(exe)) << share;
-    }
-    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ TEST(RemoteConfig, LinesAreAppliedAsTheLauncherSectionSays) {
                                     L"UpdateURL=u\nClientExe=r.exe\nSiteUrl=s\nMinLauncherBuild=7",
          L"R|cfg|v|u|r.exe|s|7"},
         {"blanks in header", L"[ Launcher ]\nServerName=R", kUnchanged},
+        {"header letter case", L"[launcher]\nServerName=R\nUpdateURL=u", kUnchanged},
         {"header with more text", L"[Main][Launcher] ; ours\nServerName=R", L"R|cfg|ver|upd|local.exe|site|0"},
         {"value keeps later =", L"[Launcher]\nUpdateURL = h?id=5&t==x", L"Local|cfg|ver|h?id=5&t==x|local.exe|site|0"},
         {"blank values ignored", L"[Launcher]\nUpdateURL=  \t \nServerName=\n", kUnchanged},

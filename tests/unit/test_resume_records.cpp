@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "net/headers.h"
-#include "net/part_info.h"
 
 namespace {
 
@@ -33,22 +30,6 @@ TEST(Headers, ByteCountsAndRanges) {
     }
     for (const wchar_t* yes : {L"bytes", L"Bytes", L"none, bytes"}) EXPECT_TRUE(OffersByteRanges(yes));
     for (const wchar_t* no : {L"", L"none", L"bytesx", L"kilobytes"}) EXPECT_FALSE(OffersByteRanges(no));
-}
-
-TEST(PartInfo, RoundTripsAnyTextAndRejectsDamage) {
-    const PartInfo info = {L"https://h/u.zip?a=1&b=%20", std::wstring(L"1.0\n\u00e3\uffc3 \0x", 8),
-                           L"\"etag with blanks\"", 5368709120u};
-    const std::string text = FormatPartInfo(info);
-    EXPECT_EQ(text.find_first_of(std::string("\0 \x80", 3)), std::string::npos);  // one plain line per field
-    const auto back = ParsePartInfo(text);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(std::make_tuple(back->url, back->version, back->validator, back->length),
-              std::make_tuple(info.url, info.version, info.validator, info.length));
-    for (const std::string& bad : std::vector<std::string>{std::string(), text.substr(0, text.size() - 1), text + "x",
-                                   "url=a\nversion=b\nvalidator=%00\nlength=1\n",
-                                   "url=a\nversion=b\nvalidator=c\nlength=-1\n",
-                                   "version=b\nurl=a\nvalidator=c\nlength=1\n"})
-        EXPECT_EQ(ParsePartInfo(bad), std::nullopt) << bad;
 }
 
 }  // namespace

@@ -34,17 +34,6 @@ TEST_F(LocalFilesTest, VersionFileForms) {
     }
 }
 
-// Values as the profile API returns them: cut at 2047, an empty value is not the default,
-// enclosing quotes go, MinLauncherBuild is not read.
-TEST_F(LocalFilesTest, IniValuesAreTakenAsTheProfileApiReturnsThem) {
-    WriteBytes(dir.path / L"launcher_config.ini",
-               "[Other]\r\nServerName=Wrong\r\n[Launcher]\r\nServerName=" + std::string(3000, 'N') +
-                   "\r\nConfigURL=\r\nVersionURL = \"http://h/v\" \r\nUpdateURL=u\r\nClientExe=game\\c.exe\r\n"
-                   "MinLauncherBuild=99\r\n");
-    LoadConfigFiles();
-    EXPECT_EQ(Fields(g_config), std::wstring(2047, L'N') + L"||http://h/v|u|game\\c.exe|" + kDefaultSiteURL + L"|0");
-}
-
 // A marked UTF-8 file is decoded even when all its text is ASCII; a UTF-16 file still goes to
 // the profile API, which reads it. (Unmarked UTF-8 and ANSI files: the end-to-end rows.)
 TEST_F(LocalFilesTest, IniEncodings) {

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include "app/text.h"
-#include "test_support.h"
 
 namespace {
 
@@ -49,39 +47,6 @@ TEST(Text, DecodeTextDecodesUtf8ElseWidens) {
         {"\xef\xbb\xbfS\xe3o", L"\uffef\uffbb\uffbfS\uffe3o"},  // not UTF-8: the mark is widened too
     };
     for (const auto& c : cases) EXPECT_EQ(DecodeText(c.in), c.out) << testing::PrintToString(c.in);
-}
-
-// The reader for UTF-8 files must agree with GetPrivateProfileStringW, which reads every other
-// file: both run on the same ASCII files and must give the same value for every key.
-TEST(Text, IniValueReadsAsTheProfileApi) {
-    const std::string texts[] = {
-        "[Other]\r\nServerName=Wrong\r\n[Launcher]\r\nServerName=N\r\nConfigURL=\r\n"
-        "VersionURL = \"http://h/v\" \r\nUpdateURL='u'\r\nClientExe=\"c.exe\r\nSiteURL=\"\"\r\n",
-        "[launcher]\nservername=letter case\nCLIENTEXE=x.exe\n",
-        "[ Launcher ]\nServerName=blanks inside the brackets\n",
-        "[Launcher]\nServerName=first\n[Launcher]\nServerName=second\nUpdateURL=only in the second\n",
-        "[Launcher]\n;ServerName=comment\nClientExe\nClientExe=after a bare name\nServerName=a=b\n=orphan\n",
-        "ServerName=before any section\n[Launcher] ; trailing text\n  ClientExe  =  spaced value  \t\n",
-        "[Launcher\nServerName=unclosed header\n[Launcher]\nUpdateURL=\"a\"b\"\nSiteURL=\"\n",
-        "\t[Launcher]\t\n\tServerName = tabs\t\r\nVersionURL='x\"\n",
-        "[Launcher]\nServerName=\"" + std::string(3000, 'N') + "\"\n",  // cut at 2047
-    };
-    const std::pair<const wchar_t*, const wchar_t*> keys[] = {
-        {L"ServerName", L"Velmora"}, {L"ConfigURL", L""}, {L"VersionURL", L""},
-        {L"UpdateURL", L""},         {L"ClientExe", L"velmoraclient.exe"}, {L"SiteURL", L"https://site/"}};
-    TempDir dir;
-    int n = 0;
-    for (const std::string& text : texts) {
-        // A new file for every text: the profile API may cache a file it has just read.
-        const std::wstring path = dir.path / (L"c" + std::to_wstring(n++) + L".ini");
-        WriteBytes(path, text);
-        for (const auto& [key, fallback] : keys) {
-            wchar_t buf[2048];
-            const DWORD got = GetPrivateProfileStringW(L"Launcher", key, fallback, buf, 2048, path.c_str());
-            EXPECT_EQ(IniValue(Widen(text), L"Launcher", key).value_or(fallback), std::wstring(buf, got))
-                << testing::PrintToString(text) << " " << testing::PrintToString(key);
-        }
-    }
 }
 
 }  // namespace

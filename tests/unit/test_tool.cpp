@@ -1,77 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "tool/hints.h"
-#include "tool/requests.h"
 #include "tool/zip_listing.h"
 
 namespace {
-
-const std::vector<std::wstring> kKnown = {L"ServerName", L"VersionURL", L"UpdateURL", L"SiteUrl", L"UpdateSHA256"};
-
-TEST(ToolHints, ClosestKnownKey) {
-    const struct {
-        const wchar_t* key;
-        const wchar_t* closest;  // nullptr: no suggestion
-    } cases[] = {
-        {L"SiteURL", L"SiteUrl"},       // case alone differs
-        {L"UpdatURL", L"UpdateURL"},    // one letter missing
-        {L"Version", L"VersionURL"},    // a third of the length
-        {L"ServerNaem", L"ServerName"}, // swapped letters
-        {L"UpdateSHA", L"UpdateSHA256"},
-        {L"Url", nullptr},
-        {L"Foo", nullptr},
-    };
-    for (const auto& c : cases) {
-        const std::optional<std::wstring> got = ClosestKey(c.key, kKnown);
-        EXPECT_EQ(got.value_or(L"<none>"), c.closest ? c.closest : L"<none>") << c.key;
-    }
-}
-
-TEST(ToolHints, InvisibleCharactersAreEscaped) {
-    const struct {
-        std::wstring text, shown;
-    } cases[] = {
-        {L"1.0.1", L"1.0.1"},
-        {L"\uFEFF1.0.1", L"\\uFEFF1.0.1"},
-        {L"1.0.1\u200B", L"1.0.1\\u200B"},
-        {L"1.0\u00A0beta", L"1.0\\u00A0beta"},
-        {L"a\tb\\c", L"a\\u0009b\\u005Cc"},  // a real backslash cannot pass for an escape
-        {L"versão", L"versão"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(EscapeInvisible(c.text), c.shown);
-    EXPECT_EQ(Quoted(L"1.0\uFEFF"), L"\"1.0\\uFEFF\"");
-    EXPECT_EQ(Quoted(std::wstring(70, L'a')), L"\"" + std::wstring(60, L'a') + L"\"...");  // a whole page stays one line
-}
-
-// Why a fetch failed is read off its last request (and that answer's page).
-TEST(ToolRequests, FailureReasons) {
-    SeenRequest answered{L"http://h/f", true, 200, L"application/zip", L"5000", L"", L""};
-    SeenRequest notFound = answered, html = answered, big = answered, silent{L"http://h/f"};
-    notFound.status = 404;
-    html.type = L"text/html; charset=utf-8";
-    SeenRequest drive = html;
-    drive.url = L"https://drive.usercontent.google.com/download?id=X";
-    big.length = L"70000";
-    const struct {
-        std::vector<SeenRequest> requests;
-        std::string page;
-        bool isText;
-        const wchar_t* says;
-    } cases[] = {
-        {{}, "", true, L"sem resposta"},
-        {{answered, silent}, "", false, L"sem resposta"},
-        {{notFound}, "<title>Not Found</title>", false, L"HTTP 404 \u00abNot Found\u00bb"},
-        {{html}, "<title>Erro</title>", false, L"página HTML \u00abErro\u00bb"},
-        {{drive}, "<title>Login</title>", false, L"\u00abLogin\u00bb em vez do arquivo: compartilhe-o"},
-        {{html}, "<p>Too many users have viewed or downloaded this file recently.", false, L"cota de downloads"},
-        {{big}, "", true, L"mais que os 64 KiB"},
-        {{big}, "", false, L"parou antes do fim"},
-    };
-    for (const auto& c : cases) {
-        const std::wstring reason = FailureReason(c.requests, c.page, c.isText);
-        EXPECT_NE(reason.find(c.says), std::wstring::npos) << c.says << L" / " << reason;
-    }
-}
 
 TEST(ZipListing, EntriesThatLeaveTheFolder) {
     const struct {
@@ -83,29 +14,6 @@ TEST(ZipListing, EntriesThatLeaveTheFolder) {
         {"a/..", true},
     };
     for (const auto& c : cases) EXPECT_EQ(EscapesFolder(c.name), c.escapes) << c.name;
-}
-
-TEST(ZipListing, WhereTheClientIs) {
-    auto entries = [](std::vector<const char*> names) {
-        std::vector<ZipEntry> out;
-        for (const char* name : names) out.push_back({name, 1});
-        return out;
-    };
-    const struct {
-        std::vector<ZipEntry> entries;
-        const char* client;
-        const char* folder;  // nullptr: not in the zip
-    } cases[] = {
-        {entries({"data/", "VelmoraClient.EXE"}), "velmoraclient.exe", ""},
-        {entries({"Client/", "Client/velmoraclient.exe"}), "velmoraclient.exe", "Client/"},
-        {entries({"a\\b\\velmoraclient.exe"}), "velmoraclient.exe", "a\\b\\"},
-        {entries({"Game/x.exe"}), "Game\\x.exe", ""},
-        {entries({"notvelmoraclient.exe"}), "velmoraclient.exe", nullptr},
-    };
-    for (const auto& c : cases) {
-        const std::optional<std::string> folder = ClientFolderInZip(c.entries, c.client);
-        EXPECT_EQ(folder.value_or("<none>"), c.folder ? c.folder : "<none>") << c.client;
-    }
 }
 
 // Little-endian fields for hand-made zip records.
