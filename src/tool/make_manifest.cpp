@@ -14,21 +14,15 @@
 #include "tool/zip_file.h"
 #include "update/manifest.h"
 #include "update/verify.h"
+#include "update/zip_format.h"
 #include "update/zip_writer.h"
 
 namespace {
 
-const uint32_t kDescriptorSignature = 0x08074b50;
 const uint16_t kEncryptedFlag = 0x0001;
 const uint16_t kDescriptorFlag = 0x0008;
 const uint16_t kUtf8Flag = 0x0800;
 const uint16_t kStored = 0, kDeflated = 8;
-
-uint64_t Little(std::string_view bytes, size_t at, size_t width) {
-    uint64_t value = 0;
-    for (size_t i = width; i-- > 0;) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
-    return value;
-}
 
 // The archive read once from start to end, however large: every byte goes into the archive's
 // digest, and while an entry's raw range is being read, into that entry's digest too.

@@ -3,19 +3,9 @@
 #include <algorithm>
 #include <iterator>
 
+#include "update/zip_format.h"
+
 namespace {
-
-const uint32_t kEndSignature = 0x06054b50;
-const uint32_t kZip64EndSignature = 0x06064b50;
-const uint32_t kZip64LocatorSignature = 0x07064b50;
-const uint32_t kEntrySignature = 0x02014b50;
-const uint16_t kZip64ExtraTag = 0x0001;
-
-uint64_t Little(std::string_view bytes, size_t at, size_t width) {
-    uint64_t value = 0;
-    for (size_t i = width; i-- > 0;) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
-    return value;
-}
 
 std::string Normalised(std::string text) {
     for (char& c : text) {
@@ -88,7 +78,7 @@ std::optional<std::vector<ZipEntry>> ReadZipDirectory(std::string_view directory
     std::vector<ZipEntry> entries;
     size_t at = 0;
     for (uint64_t i = 0; i < count; ++i) {
-        if (at + 46 > directory.size() || Little(directory, at, 4) != kEntrySignature) return std::nullopt;
+        if (at + 46 > directory.size() || Little(directory, at, 4) != kCentralSignature) return std::nullopt;
         const size_t nameLength = Little(directory, at + 28, 2), extraLength = Little(directory, at + 30, 2),
                      commentLength = Little(directory, at + 32, 2);
         if (at + 46 + nameLength + extraLength + commentLength > directory.size()) return std::nullopt;

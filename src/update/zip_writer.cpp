@@ -2,13 +2,10 @@
 
 #include <algorithm>
 
+#include "update/zip_format.h"
+
 namespace {
 
-const uint32_t kLocalSignature = 0x04034b50;
-const uint32_t kCentralSignature = 0x02014b50;
-const uint32_t kZip64EndSignature = 0x06064b50;
-const uint32_t kZip64LocatorSignature = 0x07064b50;
-const uint32_t kEndSignature = 0x06054b50;
 const uint64_t kFull32 = 0xFFFFFFFF;  // a 32-bit field at this value defers to the zip64 record
 const uint64_t kFull16 = 0xFFFF;
 const uint16_t kZip64Version = 45;    // 4.5: zip64
@@ -18,12 +15,6 @@ const uint32_t kDosDirectory = 0x10;
 // The upper byte of "version made by": 0, MS-DOS, whose attributes the external field holds
 // (what Windows' own zip writer records).
 const uint16_t kMadeByDos = 0x0000;
-
-uint64_t Little(std::string_view bytes, size_t at, size_t width) {
-    uint64_t value = 0;
-    for (size_t i = width; i-- > 0;) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
-    return value;
-}
 
 void Put(std::string& out, uint64_t value, int width) {
     for (int i = 0; i < width; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
