@@ -33,3 +33,7 @@ void ShowDownloadProgress(uint64_t received, uint64_t expected) {
     if (view.movesBar) SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(view.position), 0);
     SetWindowTextW(g_hwndStatus, view.text);
 }
+
+std::wstring ResumeWaitText(uint64_t seconds) {
+    return L"Conex\u00e3o interrompida. Retomando em " + std::to_wstring(seconds) + L" s...";
+}

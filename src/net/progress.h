@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // What one progress report shows. Fixed storage: the report allocates nothing.
 struct ProgressView {
@@ -14,3 +15,6 @@ ProgressView FormatProgress(uint64_t received, uint64_t expected);
 
 // The progress callable of the update download: moves the bar, then sets the status text.
 void ShowDownloadProgress(uint64_t received, uint64_t expected);
+
+// The status line while a broken-off download waits `seconds` before it is resumed.
+std::wstring ResumeWaitText(uint64_t seconds);

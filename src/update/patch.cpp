@@ -274,7 +274,7 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
         if (!answered || !Truncate(part.file.get(), part.size) || resumes == policy.maxResumes)
             return PatchResult::Failed;
         const DWORD waitMs = policy.firstWaitMs << resumes;
-        SetStatus(L"Conex\u00e3o interrompida. Retomando em " + std::to_wstring((waitMs + 999) / 1000) + L" s...");
+        SetStatus(ResumeWaitText((waitMs + 999) / 1000));
         Sleep(waitMs);
     }
     return Assemble(part, archive, manifest, byOffset, folders, packed) ? PatchResult::Assembled : PatchResult::Full;

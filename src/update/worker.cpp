@@ -59,7 +59,7 @@ static std::wstring FetchArchive(const std::wstring& archive) {
         hooks.chunk = [&hash](const char* data, size_t size) { hash->Update(data, size); };
     }
     hooks.waiting = [](DWORD seconds) {
-        SetStatus(L"Conex\u00e3o interrompida. Retomando em " + std::to_wstring(seconds) + L" s...");
+        SetStatus(ResumeWaitText(seconds));
     };
     std::wstring shortfall;  // set when the disk has no room for the rest of the archive
     hooks.room = [&shortfall](uint64_t bytes) { return (shortfall = FreeSpaceShortfall(g_baseDir, bytes)).empty(); };
