@@ -187,7 +187,8 @@ def google(wine_env, make_httpserver):
     # it as a serialized element (id 32, encoding 1, length, bytes).
     key = r"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates" + "\\" + hashlib.sha1(der).hexdigest().upper()
     blob = struct.pack("<III", 32, 1, len(der)) + der
-    assert wine(wine_env, "reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f").returncode == 0
+    added = wine(dict(wine_env, WINEDEBUG="err+all"), "reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f")
+    assert added.returncode == 0, added
 
     class Tunnel(socketserver.StreamRequestHandler):
         def handle(self):
@@ -250,10 +251,11 @@ class Install:
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def probe(self, *commands):
-        """What probe.exe prints for `commands`; a wait that runs out fails the test."""
-        done = wine(self.env, self.build / "tests/probe.exe", *commands)
+        """What probe.exe prints for `commands` about this folder's launcher; a wait that runs out
+        fails the test."""
+        done = wine(dict(self.env, WINEDEBUG="err+all"), self.build / "tests/probe.exe", "folder", winpath(self.dir), *commands)
         records = [json.loads(line) for line in done.stdout.decode().splitlines()]
-        assert done.returncode == 0, records
+        assert done.returncode == 0, (done.returncode, records, done.stderr[-2000:])
         return records
 
     def calls(self, folder="", wait=0):
@@ -278,8 +280,9 @@ def system_tools(build, wine_env):
     system = Path(wine_env["WINEPREFIX"]) / "drive_c/windows/system32"
     for tool in (system / "tar.exe", system / "WindowsPowerShell/v1.0/powershell.exe"):
         tool.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copy(build / "tests/standin.exe", tool.with_suffix(".new"))
-        os.replace(tool.with_suffix(".new"), tool)  # another module may be copying it too
+        copy = tool.with_name("%s.%d" % (tool.name, os.getpid()))  # other modules may be copying it too
+        shutil.copy(build / "tests/standin.exe", copy)
+        os.replace(copy, tool)
 
 
 @pytest.fixture

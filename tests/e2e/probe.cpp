@@ -7,12 +7,14 @@
 // Actions: dump (caption, title, version, status, play_enabled, play_focused, play_text, progress,
 // style, x, y, width, height, minimized, foreground), click (posted, so a box does not block the
 // probe), command NOTIFY (WM_COMMAND from Play with that notification code), close, minimize, sleep MS,
-// window CAPTION (later commands look only at the launcher window with that caption),
+// folder PATH (later commands look only at launcher windows of a program in that folder: tests run
+// side by side, each in folders of its own),
 // move X (the window's left and top edge to X), pid (the launcher's process id).
 // Exits 1 after an {"error": ...} line as soon as a wait runs out.
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 static void Out(const std::wstring& line) {
     const std::wstring s = line + L"\n";
@@ -54,15 +56,51 @@ static bool WaitFor(DWORD ms, Pred pred) {
     return true;
 }
 
-static std::wstring g_caption;  // empty: any launcher window
+static std::wstring g_folder;  // empty: any launcher window
+
+static bool InFolder(HWND w) {
+    if (g_folder.empty()) return true;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    wchar_t path[32768];
+    DWORD n = 32768;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    const bool named = process && QueryFullProcessImageNameW(process, 0, path, &n);
+    if (process) CloseHandle(process);
+    const std::wstring exe(path, named ? n : 0);
+    const size_t slash = exe.rfind(L'\\');
+    return slash != std::wstring::npos && CompareStringOrdinal(exe.c_str(), int(slash), g_folder.c_str(),
+                                                               int(g_folder.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The first top-level window `pick` accepts. EnumWindows takes the list at once: walking it with
+// FindWindowEx from the last window seen fails when another test closes that window meanwhile.
+template <class Pick>
+static HWND FirstWindow(Pick pick) {
+    struct Search {
+        Pick& pick;
+        HWND found;
+    } search{pick, nullptr};
+    EnumWindows(
+        [](HWND w, LPARAM p) {
+            auto& s = *reinterpret_cast<Search*>(p);
+            if (!s.pick(w)) return TRUE;
+            s.found = w;
+            return FALSE;
+        },
+        LPARAM(&search));
+    return search.found;
+}
+
+static bool OfClass(HWND w, const wchar_t* cls) {
+    wchar_t name[32] = {};
+    GetClassNameW(w, name, 32);
+    return wcscmp(name, cls) == 0;
+}
 
 // The shown launcher window: one waiting hidden for its elevated copy is not what a player sees.
 static HWND Launcher() {
-    HWND w = nullptr;
-    while ((w = FindWindowExW(nullptr, w, L"VelmoraLauncher", g_caption.empty() ? nullptr : g_caption.c_str())) &&
-           !IsWindowVisible(w)) {
-    }
-    return w;
+    return FirstWindow([](HWND w) { return OfClass(w, L"VelmoraLauncher") && IsWindowVisible(w) && InFolder(w); });
 }
 
 static HWND Need() {
@@ -72,11 +110,12 @@ static HWND Need() {
 
 // The visible message box of the launcher's process, if any.
 static HWND MsgBoxOf(HWND launcher) {
-    DWORD pid = 0, owner = 0;
+    DWORD pid = 0;
     GetWindowThreadProcessId(launcher, &pid);
-    for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, L"#32770", nullptr));)
-        if (GetWindowThreadProcessId(h, &owner) && owner == pid && IsWindowVisible(h)) return h;
-    return nullptr;
+    return FirstWindow([pid](HWND h) {
+        DWORD owner = 0;
+        return OfClass(h, L"#32770") && GetWindowThreadProcessId(h, &owner) && owner == pid && IsWindowVisible(h);
+    });
 }
 
 // Icon handles are per process, so the box's icon is told as a player tells it, by its colour on
@@ -85,17 +124,26 @@ static std::wstring IconName(HWND box) {
     RECT r;
     HWND icon = GetDlgItem(box, 1088);  // the message box's icon control
     if (!icon || !IsWindowVisible(icon) || !GetWindowRect(icon, &r)) return L"none";
-    HDC screen = GetDC(nullptr);
-    int red = 0, amber = 0;
-    for (int y = r.top; y < r.bottom; ++y)
-        for (int x = r.left; x < r.right; ++x) {
-            const COLORREF c = GetPixel(screen, x, y);
-            const int g = GetGValue(c), b = GetBValue(c);
-            red += GetRValue(c) > 180 && g < 160 && g - b < 40 && b - g < 40;
-            amber += GetRValue(c) > 180 && g > b + 60;
-        }
+    // One copy of the area, not a GetPixel per pixel: each of those is a round trip to the X server.
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+    std::vector<RGBQUAD> pixels(size_t(width) * size_t(height));
+    HDC screen = GetDC(nullptr), copy = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(copy, bitmap);
+    BitBlt(copy, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    SelectObject(copy, previous);
+    GetDIBits(copy, bitmap, 0, UINT(height), pixels.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(copy);
     ReleaseDC(nullptr, screen);
-    const int tenth = (r.right - r.left) * (r.bottom - r.top) / 10;
+    int red = 0, amber = 0;
+    for (const RGBQUAD& c : pixels) {
+        const int g = c.rgbGreen, b = c.rgbBlue;
+        red += c.rgbRed > 180 && g < 160 && g - b < 40 && b - g < 40;
+        amber += c.rgbRed > 180 && g > b + 60;
+    }
+    const int tenth = width * height / 10;
     return red > tenth && red > amber ? L"error" : amber > tenth ? L"warning" : L"other";
 }
 
@@ -126,8 +174,8 @@ int wmain(int argc, wchar_t** argv) {
             if (i + 1 >= argc) Fail(L"missing argument for " + cmd);
             return argv[++i];
         };
-        if (cmd == L"window") {
-            g_caption = arg();
+        if (cmd == L"folder") {
+            g_folder = arg();
             continue;
         }
         const bool bare = cmd == L"dump" || cmd == L"click" || cmd == L"close" || cmd == L"minimize" || cmd == L"pid";
@@ -178,8 +226,12 @@ int wmain(int argc, wchar_t** argv) {
             const std::wstring next = i + 1 < argc ? argv[i + 1] : L"";
             const int button = next == L"ok" ? IDOK : next == L"yes" ? IDYES : next == L"no" ? IDNO : 0;
             i += button != 0;
-            std::wstring icon;  // a box that has just appeared may not be painted yet
-            WaitFor(2000, [&] { return (icon = IconName(box)) != L"other"; });
+            // A box that has just appeared may not be painted yet, and another test's window may cover it.
+            std::wstring icon;
+            WaitFor(2000, [&] {
+                SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+                return (icon = IconName(box)) != L"other";
+            });
             Out(L"{\"box_caption\": " + Json(Text(box)) + L", \"box_text\": " + Json(Text(GetDlgItem(box, 0xFFFF))) +
                 L", \"box_icon\": " + Json(icon) + L", \"box_owner_is_launcher\": " +
                 Bool(GetWindow(box, GW_OWNER) == w) + L"}");

@@ -56,9 +56,10 @@ def manifest_of(data):
     record (zipfile leaves no gaps), its content is what zipfile extracts."""
     z = zipfile.ZipFile(io.BytesIO(data))
     starts = sorted(i.header_offset for i in z.infolist()) + [z.start_dir]
+    ends = dict(zip(starts, starts[1:]))
     lines = ["velmora-manifest 1", "archive\t%d\t%s" % (len(data), sha(data))]
     for info in z.infolist():
-        raw = data[info.header_offset:starts[starts.index(info.header_offset) + 1]]
+        raw = data[info.header_offset:ends[info.header_offset]]
         tail = "%d\t%d\t%s\t%08x\t%d\t%s" % (info.header_offset, len(raw), sha(raw), info.CRC, info.compress_size,
                                             info.filename.replace("\\", "/"))
         lines.append("D\t" + tail if info.is_dir() else "F\t%d\t%s\t%s" % (info.file_size, sha(z.read(info)), tail))

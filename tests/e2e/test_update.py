@@ -106,10 +106,9 @@ def test_update_pass(install, serve, httpserver, google, files, replies, ending,
     serve({"/v.txt": " %s\r\n" % NEW, **replies})
     inst = install(dict(INSTALL, **files), env=google)
     announced, done = inst.probe("wait-window", 20000, "wait-status", 30000, "Nova versão: %s -> %s" % (OLD, NEW),
-                                 "dump", "wait-status", 30000, ending, "wait-focus", 5000, "dump", "close")
+                                 "dump", "wait-status", 30000, ending, "wait-enabled", 5000, "dump", "close")
     assert (announced["play_enabled"], announced["progress"]) == (False, 0)
-    want = dict({"caption": "Velmora - Launcher", "version": "Versão: " + OLD, "play_enabled": True,
-                 "play_focused": True}, **fields)
+    want = dict({"caption": "Velmora - Launcher", "version": "Versão: " + OLD, "play_enabled": True}, **fields)
     assert {key: done[key] for key in want} == want
     assert inst.proc.wait(20) == 0
     assert {rel: on_disk(inst.dir / rel, want) for rel, want in disk.items()} == disk
@@ -119,25 +118,25 @@ def test_update_pass(install, serve, httpserver, google, files, replies, ending,
 
 
 @pytest.fixture(scope="module")
-def browser(wine_env, tmp_path_factory):
-    """The launcher's environment, in which Wine hands web addresses to a program that logs them,
-    and that log."""
-    folder = tmp_path_factory.mktemp("browser")
-    (folder / "velmora-test-browser").write_text('#!/bin/sh\nprintf "%s\\n" "$@" >> "$0.log"\n')
-    (folder / "velmora-test-browser").chmod(0o755)
-    wine(wine_env, "reg", "add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/d", "velmora-test-browser",
-         "/f")
-    return dict(wine_env, PATH="%s:%s" % (folder, os.environ["PATH"])), folder / "velmora-test-browser.log"
+def browser_log(wine_env, tmp_path_factory):
+    """The program Wine hands web addresses to, named by its full path so that no search path is
+    involved, and its log."""
+    program = tmp_path_factory.mktemp("browser") / "velmora-test-browser"
+    program.write_text('#!/bin/sh\nprintf "%%s\\n" "$@" >> "%s.log"\n' % program)
+    program.chmod(0o755)
+    wine(wine_env, "reg", "add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/d", '"%s"' % program, "/f")
+    return program.with_name(program.name + ".log")
 
 
+@pytest.mark.xdist_group("browser")  # the prefix names one browser for every worker: these rows share one
 @pytest.mark.parametrize("site, opens", [("https://velmora.example/novo", "https://velmora.example/novo"),
                                          ("www.velmora.com.br", "http://www.velmora.com.br/"), (None, None)],
                          ids=["web site", "host name", "local program"])
-def test_outdated_launcher_warns_opens_only_a_web_site_and_closes(install, serve, httpserver, browser, site, opens):
-    env, opened = browser
-    opened.unlink(missing_ok=True)
+def test_outdated_launcher_warns_opens_only_a_web_site_and_closes(install, serve, httpserver, browser_log, site,
+                                                                   opens):
+    browser_log.unlink(missing_ok=True)
     inst = install({"launcher_config.ini": INSTALL["launcher_config.ini"] + "ConfigURL={url}/cfg.txt\r\n",
-                    "../site.exe": STANDIN}, env=env, start=False)
+                    "../site.exe": STANDIN}, start=False)
     site = site or winpath(inst.dir.parent / "site.exe")
     serve({"/cfg.txt": "[Launcher]\nMinLauncherBuild=2\nSiteUrl=%s\n" % site})
     inst.start()
@@ -146,8 +145,8 @@ def test_outdated_launcher_warns_opens_only_a_web_site_and_closes(install, serve
                    "box_owner_is_launcher": True}
     assert (state["status"], state["play_enabled"]) == (E1, False)
     assert inst.proc.wait(20) == 0 and seen(httpserver) == ["/cfg.txt"]
-    wait_until(opened.exists, 10 if opens else 1)
-    assert (opened.read_text().split() if opened.exists() else [], inst.calls()) == ([opens] if opens else [], [])
+    wait_until(browser_log.exists, 10 if opens else 1)
+    assert (browser_log.read_text().split() if browser_log.exists() else [], inst.calls()) == ([opens] if opens else [], [])
 
 
 @pytest.fixture

@@ -1,7 +1,10 @@
-"""The launcher's window, Play and the client start, on the real launcher under Wine."""
+"""The launcher's window, Play and the client start, and a second start of a folder, on the real
+launcher under Wine. These rows look at the foreground window, so no other launcher window may
+appear meanwhile: the other modules start after this one."""
 import shutil
+import subprocess
 
-from conftest import winpath
+from conftest import STANDIN, winpath
 
 E2 = "Configure as URLs no launcher_config.ini"
 
@@ -27,3 +30,25 @@ def test_window_then_missing_broken_and_started_client(install, httpserver):
     inst.probe("command", 5)
     inst.client_started()
     assert httpserver.log == []
+
+
+def test_one_launcher_per_folder(install, serve):
+    """A second start of a folder shows the first one's window and leaves; another folder's launcher
+    runs its own pass to its own ending meanwhile, and the first one's status stays its own. The
+    names are UTF-8: the first in the INI, the other in the remote configuration."""
+    serve({"/v.txt": "1.0.1", "/u.zip": {"velmoraclient.exe": STANDIN}, "/cfg.txt": "[Launcher]\nServerName=São Paulo\n"})
+    first = install({"launcher_config.ini": "[Launcher]\r\nServerName=Região Norte\r\n"})
+    first.probe("wait-window", 20000, "wait-enabled", 15000, "minimize")
+    second = subprocess.run(["wine", first.dir / "VelmoraLauncher.exe"], cwd=first.dir, env=first.env, timeout=20,
+                            stdin=subprocess.DEVNULL, capture_output=True)
+    state, = first.probe("sleep", 500, "dump")
+    assert (second.returncode, state["minimized"], state["foreground"]) == (0, False, True)
+    other = install({"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n"
+                                            "ConfigURL={url}/cfg.txt", "version.txt": "1.0.0", "tar.exe.action": "unzip"})
+    done, = other.probe("wait-window", 20000, "wait-status", 30000, "Atualização concluída!", "wait-focus", 5000,
+                        "dump", "close", "wait-gone", 10000)
+    assert other.proc.wait(20) == 0 and (other.dir / "version.txt").read_bytes() == b"1.0.1"
+    state, = first.probe("dump", "close", "wait-gone", 10000)
+    assert (done["caption"], state["caption"], state["title"], state["status"]) == (
+        "São Paulo - Launcher", "Região Norte - Launcher", "Região Norte", "Configure as URLs no launcher_config.ini")
+    assert first.proc.wait(20) == 0
