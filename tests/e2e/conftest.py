@@ -57,8 +57,15 @@ def httpserver_listen_address():
 
 
 def wine(env, *args):
-    return subprocess.run(["wine", *map(str, args)], env=env, stdin=subprocess.DEVNULL, capture_output=True,
-                          timeout=120)
+    """Runs a Wine program to its end. Now and then Wine cannot start a process (the page it shares
+    with the new process is taken there): only such a start is tried again."""
+    env = dict(env, WINEDEBUG=env.get("WINEDEBUG", "-all") + ",err+virtual")
+    for _ in range(3):
+        done = subprocess.run(["wine", *map(str, args)], env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=120)
+        if b"failed to map the shared user data" not in done.stderr:
+            break
+    return done
 
 
 def winpath(path):
@@ -187,8 +194,7 @@ def google(wine_env, make_httpserver):
     # it as a serialized element (id 32, encoding 1, length, bytes).
     key = r"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates" + "\\" + hashlib.sha1(der).hexdigest().upper()
     blob = struct.pack("<III", 32, 1, len(der)) + der
-    added = wine(dict(wine_env, WINEDEBUG="err+all"), "reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f")
-    assert added.returncode == 0, added
+    assert wine(wine_env, "reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f").returncode == 0
 
     class Tunnel(socketserver.StreamRequestHandler):
         def handle(self):
@@ -253,7 +259,7 @@ class Install:
     def probe(self, *commands):
         """What probe.exe prints for `commands` about this folder's launcher; a wait that runs out
         fails the test."""
-        done = wine(dict(self.env, WINEDEBUG="err+all"), self.build / "tests/probe.exe", "folder", winpath(self.dir), *commands)
+        done = wine(self.env, self.build / "tests/probe.exe", "folder", winpath(self.dir), *commands)
         records = [json.loads(line) for line in done.stdout.decode().splitlines()]
         assert done.returncode == 0, (done.returncode, records, done.stderr[-2000:])
         return records

@@ -5,8 +5,8 @@
 // msgbox MS [ok|yes|no] (a message box of the launcher: reports caption, text, icon and owner, then
 // presses the named button), no-msgbox MS (fails if a box shows up meanwhile).
 // Actions: dump (caption, title, version, status, play_enabled, play_focused, play_text, progress,
-// style, x, y, width, height, minimized, foreground), click (posted, so a box does not block the
-// probe), command NOTIFY (WM_COMMAND from Play with that notification code), close, minimize, sleep MS,
+// style, x, y, width, height, minimized, foreground), click (posted, as every action is, so neither
+// a box nor a busy launcher blocks the probe), command NOTIFY (WM_COMMAND from Play with that notification code), close, minimize, sleep MS,
 // folder PATH (later commands look only at launcher windows of a program in that folder: tests run
 // side by side, each in folders of its own),
 // move X (the window's left and top edge to X), pid (the launcher's process id).
@@ -211,13 +211,13 @@ int wmain(int argc, wchar_t** argv) {
         } else if (cmd == L"close") {
             PostMessageW(w, WM_CLOSE, 0, 0);
         } else if (cmd == L"move") {
-            SetWindowPos(w, nullptr, int(n), int(n), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            SetWindowPos(w, nullptr, int(n), int(n), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_ASYNCWINDOWPOS);
         } else if (cmd == L"pid") {
             DWORD pid = 0;
             GetWindowThreadProcessId(w, &pid);
             Out(L"{\"pid\": " + std::to_wstring(pid) + L"}");
         } else if (cmd == L"minimize") {
-            ShowWindow(w, SW_MINIMIZE);
+            ShowWindowAsync(w, SW_MINIMIZE);
         } else if (cmd == L"no-msgbox") {
             if (WaitFor(n, [&] { return (box = MsgBoxOf(w)) != nullptr; }))
                 Fail(L"unexpected message box: " + Text(GetDlgItem(box, 0xFFFF)));
@@ -229,7 +229,7 @@ int wmain(int argc, wchar_t** argv) {
             // A box that has just appeared may not be painted yet, and another test's window may cover it.
             std::wstring icon;
             WaitFor(2000, [&] {
-                SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+                SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
                 return (icon = IconName(box)) != L"other";
             });
             Out(L"{\"box_caption\": " + Json(Text(box)) + L", \"box_text\": " + Json(Text(GetDlgItem(box, 0xFFFF))) +
