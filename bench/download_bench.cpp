@@ -19,7 +19,7 @@
 #include "net/download.h"
 #include "net/progress.h"
 #include "net/resume.h"
-#include "update/verify.h"
+#include "verify/verify.h"
 
 namespace {
 

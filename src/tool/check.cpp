@@ -13,11 +13,11 @@
 #include "app/text.h"
 #include "tool/hints.h"
 #include "tool/requests.h"
-#include "update/der.h"
 #include "update/remote_config.h"
-#include "update/signed_text.h"
-#include "update/verification.h"
 #include "update/version.h"
+#include "verify/der.h"
+#include "verify/signed_text.h"
+#include "verify/verification.h"
 
 namespace {
 

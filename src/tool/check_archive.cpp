@@ -14,10 +14,10 @@
 #include "tool/hints.h"
 #include "tool/requests.h"
 #include "tool/zip_file.h"
-#include "update/der.h"
 #include "update/extract.h"
-#include "update/verification.h"
-#include "update/verify.h"
+#include "verify/der.h"
+#include "verify/verification.h"
+#include "verify/verify.h"
 
 namespace {
 

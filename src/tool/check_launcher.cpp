@@ -8,10 +8,10 @@
 #include "net/resume.h"
 #include "tool/check.h"
 #include "tool/requests.h"
-#include "update/der.h"
-#include "update/launcher_image.h"
-#include "update/verification.h"
-#include "update/verify.h"
+#include "verify/der.h"
+#include "verify/launcher_image.h"
+#include "verify/verification.h"
+#include "verify/verify.h"
 
 namespace {
 

@@ -11,15 +11,15 @@
 #include "net/drive.h"
 #include "net/headers.h"
 #include "net/request.h"
+#include "patch/manifest.h"
 #include "tool/check.h"
 #include "tool/hints.h"
 #include "tool/requests.h"
-#include "update/der.h"
-#include "update/manifest.h"
 #include "update/remote_config.h"
-#include "update/signed_text.h"
-#include "update/verification.h"
-#include "update/verify.h"
+#include "verify/der.h"
+#include "verify/signed_text.h"
+#include "verify/verification.h"
+#include "verify/verify.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "update/der.h"
-#include "update/verify.h"
+#include "verify/der.h"
+#include "verify/verify.h"
 
 namespace {
 

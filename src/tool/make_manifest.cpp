@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "app/state.h"
+#include "patch/manifest.h"
+#include "patch/zip_format.h"
+#include "patch/zip_writer.h"
 #include "tool/hints.h"
 #include "tool/inflate.h"
 #include "tool/report.h"
 #include "tool/zip_file.h"
-#include "update/manifest.h"
-#include "update/verify.h"
-#include "update/zip_format.h"
-#include "update/zip_writer.h"
+#include "verify/verify.h"
 
 namespace {
 

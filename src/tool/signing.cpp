@@ -9,10 +9,10 @@
 #include "app/state.h"
 #include "tool/keys.h"
 #include "tool/report.h"
-#include "update/der.h"
-#include "update/signed_text.h"
-#include "update/verification.h"
-#include "update/verify.h"
+#include "verify/der.h"
+#include "verify/signed_text.h"
+#include "verify/verification.h"
+#include "verify/verify.h"
 
 namespace {
 

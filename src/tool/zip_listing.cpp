@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "update/zip_format.h"
+#include "patch/zip_format.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "app/elevation.h"
 #include "app/window.h"
 #include "update/self_update.h"
-#include "update/verification.h"
 #include "update/version.h"
+#include "verify/verification.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "app/window.h"
 #include "net/progress.h"
 #include "net/resume.h"
-#include "update/launcher_image.h"
-#include "update/verification.h"
-#include "update/verify.h"
+#include "verify/launcher_image.h"
+#include "verify/verification.h"
+#include "verify/verify.h"
 
 namespace {
 

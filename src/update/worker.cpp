@@ -12,14 +12,14 @@
 #include "app/window.h"
 #include "net/progress.h"
 #include "net/resume.h"
+#include "patch/patch.h"
 #include "update/client_lock.h"
 #include "update/disk_space.h"
 #include "update/extract.h"
-#include "update/patch.h"
 #include "update/remote_config.h"
-#include "update/verification.h"
-#include "update/verify.h"
 #include "update/version.h"
+#include "verify/verification.h"
+#include "verify/verify.h"
 
 // Long enough for the player to read the announcement before the download takes the line.
 constexpr DWORD kAnnouncePauseMs = 2000;

@@ -8,8 +8,8 @@
 
 #include "net/download.h"
 #include "net/resume.h"
-#include "update/der.h"
-#include "update/verify.h"
+#include "verify/der.h"
+#include "verify/verify.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3 && argc != 6) return 2;

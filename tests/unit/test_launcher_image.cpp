@@ -7,7 +7,7 @@
 #include "app/build.h"
 #include "app/state.h"
 #include "test_support.h"
-#include "update/launcher_image.h"
+#include "verify/launcher_image.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "patch/manifest.h"
+#include "patch/zip_writer.h"
 #include "tool/zip_listing.h"
-#include "update/manifest.h"
-#include "update/zip_writer.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "update/patch_plan.h"
+#include "patch/patch_plan.h"
 
 namespace {
 

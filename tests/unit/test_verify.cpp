@@ -4,8 +4,8 @@
 #include <cwctype>
 #include <string>
 
-#include "update/der.h"
-#include "update/verify.h"
+#include "verify/der.h"
+#include "verify/verify.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "update/verify.h"
+#include "verify/verify.h"
 
 #include <windows.h>
 
@@ -8,8 +8,8 @@
 #include <climits>
 #include <string>
 
-#include "update/der.h"
-#include "update/sha256_blocks.h"
+#include "verify/der.h"
+#include "verify/sha256_blocks.h"
 
 namespace {
 

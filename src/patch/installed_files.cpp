@@ -1,4 +1,4 @@
-#include "update/installed_files.h"
+#include "patch/installed_files.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -6,7 +6,7 @@
 #include <unordered_map>
 
 #include "app/state.h"
-#include "update/verify.h"
+#include "verify/verify.h"
 
 namespace {
 

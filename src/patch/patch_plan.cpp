@@ -1,9 +1,9 @@
-#include "update/patch_plan.h"
+#include "patch/patch_plan.h"
 
 #include <algorithm>
 
 #include "net/headers.h"
-#include "update/der.h"
+#include "verify/der.h"
 
 namespace {
 

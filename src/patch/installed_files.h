@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "update/manifest.h"
-#include "update/patch_plan.h"
+#include "patch/manifest.h"
+#include "patch/patch_plan.h"
 
 // The record's place: installed_files.txt beside version.txt.
 std::wstring InstallRecordPath();

@@ -1,4 +1,4 @@
-#include "update/der.h"
+#include "verify/der.h"
 
 #include <cstring>
 #include <type_traits>

@@ -1,4 +1,4 @@
-#include "update/patch.h"
+#include "patch/patch.h"
 
 #include <windows.h>
 
@@ -13,14 +13,14 @@
 #include "net/ranges.h"
 #include "net/request.h"
 #include "net/resume.h"
-#include "update/der.h"
+#include "patch/installed_files.h"
+#include "patch/zip_writer.h"
 #include "update/disk_space.h"
 #include "update/extract.h"
-#include "update/installed_files.h"
-#include "update/verification.h"
-#include "update/verify.h"
 #include "update/version.h"
-#include "update/zip_writer.h"
+#include "verify/der.h"
+#include "verify/verification.h"
+#include "verify/verify.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "update/signed_text.h"
+#include "verify/signed_text.h"
 
 namespace {
 const char kMarker[] = ";sig=";

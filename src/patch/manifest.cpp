@@ -1,11 +1,11 @@
-#include "update/manifest.h"
+#include "patch/manifest.h"
 
 #include <algorithm>
 #include <set>
 
 #include "app/text.h"
 #include "net/headers.h"
-#include "update/der.h"
+#include "verify/der.h"
 
 // The text, line by line:
 //   velmora-manifest 1

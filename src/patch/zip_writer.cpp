@@ -1,8 +1,8 @@
-#include "update/zip_writer.h"
+#include "patch/zip_writer.h"
 
 #include <algorithm>
 
-#include "update/zip_format.h"
+#include "patch/zip_format.h"
 
 namespace {
 

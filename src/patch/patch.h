@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "update/manifest.h"
-#include "update/patch_plan.h"
+#include "patch/manifest.h"
+#include "patch/patch_plan.h"
 
 enum class PatchResult {
     Full,       // no usable manifest, a patch would not pay, or the patch failed its checks

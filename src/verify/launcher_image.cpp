@@ -1,4 +1,4 @@
-#include "update/launcher_image.h"
+#include "verify/launcher_image.h"
 
 #include <limits>
 #include <vector>

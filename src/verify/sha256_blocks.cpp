@@ -1,4 +1,4 @@
-#include "update/sha256_blocks.h"
+#include "verify/sha256_blocks.h"
 
 #include <immintrin.h>
 #include <intrin.h>

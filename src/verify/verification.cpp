@@ -1,10 +1,10 @@
-#include "update/verification.h"
+#include "verify/verification.h"
 
 #include <optional>
 
-#include "update/der.h"
-#include "update/signed_text.h"
-#include "update/verify.h"
+#include "verify/der.h"
+#include "verify/signed_text.h"
+#include "verify/verify.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "update/manifest.h"
+#include "patch/manifest.h"
 
 // What the file system says of a file without reading it.
 struct FileStamp {
