@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string_view>
 
+// An archive below this size cannot hold a client; it is an error page or a stub.
+constexpr uint64_t kMinArchiveBytes = 1000;
+
 constexpr uint32_t kLocalSignature = 0x04034b50;
 constexpr uint32_t kCentralSignature = 0x02014b50;
 constexpr uint32_t kDescriptorSignature = 0x08074b50;

@@ -5,9 +5,6 @@
 
 #include <string>
 
-// An archive below this size cannot hold a client; it is an error page or a stub.
-constexpr ULONGLONG kMinArchiveBytes = 1000;
-
 // How long one tool may run before it is given up on: 30 minutes. Expand-Archive is slow
 // (tens of MB/s at best) and a full client archive of several GB on a busy hard disk or a
 // scanned-on-write folder can take well over ten minutes; half an hour leaves a wide margin

@@ -9,8 +9,8 @@
 #include "app/build.h"
 #include "app/elevation.h"
 #include "app/window.h"
+#include "net/remote_text.h"
 #include "update/self_update.h"
-#include "update/version.h"
 #include "verify/verification.h"
 
 namespace {

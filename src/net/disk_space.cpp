@@ -1,4 +1,4 @@
-#include "update/disk_space.h"
+#include "net/disk_space.h"
 
 #include <windows.h>
 
