@@ -5,6 +5,8 @@
 
 #include "app/arguments.h"
 #include "app/single_instance.h"
+#include "test_support.h"
+#include "update/launcher_swap.h"
 
 namespace {
 
@@ -39,3 +41,44 @@ TEST(Arguments, PassedOnUnchanged) {
 }
 
 }  // namespace
+
+// Whatever happens to the new exe around the swap, a launcher stays under the player's name.
+TEST(LauncherSwap, OldExeComesBack) {
+    enum class Fault { None, Removed, Held };
+    const struct {
+        const char* label;
+        bool heirFailed;  // the swap succeeded and the heir did not start
+        Fault fault;      // what befalls the new exe first
+        const char* underName;
+        bool oldLeft;
+    } cases[] = {
+        {"swapped", false, Fault::None, "new", true},
+        {"new removed before the swap", false, Fault::Removed, "old", false},
+        {"new held open before the swap", false, Fault::Held, "old", false},
+        {"heir failed", true, Fault::None, "old", false},
+        {"heir failed, new removed", true, Fault::Removed, "old", false},
+        {"heir failed, new held open", true, Fault::Held, "new", true},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const fs::path self = dir.path / "Jogar.exe", fresh = dir.path / "Jogar.exe.new", old = dir.path / "Jogar.exe.old";
+        WriteBytes(self, "old");
+        WriteBytes(fresh, "new");
+        const fs::path target = c.heirFailed ? self : fresh;
+        const bool swapped = !c.heirFailed || SwapInLauncher(self.wstring(), fresh.wstring(), old.wstring());
+        if (c.heirFailed && c.fault == Fault::Removed) fs::remove(self);
+        if (!c.heirFailed && c.fault == Fault::Removed) fs::remove(fresh);
+        {
+            const FileHandle held(c.fault == Fault::Held ? CreateFileW(target.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                                        nullptr, OPEN_EXISTING, 0, nullptr)
+                                                          : INVALID_HANDLE_VALUE);
+            if (c.heirFailed)
+                SwapBackLauncher(self.wstring(), fresh.wstring(), old.wstring());
+            else
+                EXPECT_EQ(SwapInLauncher(self.wstring(), fresh.wstring(), old.wstring()), c.fault == Fault::None) << c.label;
+        }
+        EXPECT_TRUE(swapped) << c.label;
+        EXPECT_EQ(ReadBytes(self), c.underName) << c.label;
+        EXPECT_EQ(fs::exists(old), c.oldLeft) << c.label;
+    }
+}
