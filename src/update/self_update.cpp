@@ -8,6 +8,7 @@
 #include "app/single_instance.h"
 #include "app/state.h"
 #include "app/window.h"
+#include "net/disk_space.h"
 #include "net/progress.h"
 #include "net/resume.h"
 #include "update/launcher_swap.h"
@@ -30,6 +31,9 @@ bool FetchLauncher(const std::wstring& fresh) {
     };
     hooks.restarting = [&hash]() { hash = Sha256(); };
     hooks.chunk = [&hash](const char* data, size_t size) { hash.Update(data, size); };
+    // Capped while it arrives at what is accepted afterwards, and held against the disk's room.
+    hooks.maxBytes = kMaxLauncherBytes;
+    hooks.room = [](uint64_t bytes) { return FreeSpaceShortfall(g_baseDir, bytes).empty(); };
     // The digest stands for the version: a part an earlier start left is continued for the same file only.
     if (!DownloadArchive(g_config.LauncherURL, L"launcher " + g_config.LauncherSHA256, fresh, hooks)) return false;
     const std::optional<std::array<uint8_t, 32>> digest = hash.Finish();

@@ -5,6 +5,7 @@
 
 #include "app/arguments.h"
 #include "app/single_instance.h"
+#include "patch/installed_files.h"
 #include "test_support.h"
 #include "update/launcher_swap.h"
 
@@ -81,4 +82,19 @@ TEST(LauncherSwap, OldExeComesBack) {
         EXPECT_EQ(ReadBytes(self), c.underName) << c.label;
         EXPECT_EQ(fs::exists(old), c.oldLeft) << c.label;
     }
+}
+
+// Paths past MAX_PATH take the extended form, or the files would count as missing at every patch.
+TEST(InstalledFiles, LongPathsTakeTheExtendedForm) {
+    const std::string deep = std::string(200, 'd') + "/f.pak";
+    const struct {
+        std::wstring bin;
+        std::string path;
+        std::wstring expected;
+    } cases[] = {
+        {L"C:\\Jogo\\bin", "data/x.pak", L"C:\\Jogo\\bin\\data\\x.pak"},
+        {L"C:\\Jogo\\bin", deep, L"\\\\?\\C:\\Jogo\\bin\\" + std::wstring(200, L'd') + L"\\f.pak"},
+        {L"\\\\srv\\jogos\\bin", deep, L"\\\\?\\UNC\\srv\\jogos\\bin\\" + std::wstring(200, L'd') + L"\\f.pak"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(EntryPath(c.bin, c.path), c.expected);
 }

@@ -207,4 +207,25 @@ TEST(ZipWriter, DirectoryReadsBack) {
     }
 }
 
+// A zip64 locator is followed only to a record inside the bytes read, whatever offset it names.
+TEST(ZipWriter, Zip64LocatorStaysInside) {
+    auto put = [](std::string& out, uint64_t value, int width) {
+        for (int i = 0; i < width; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+    };
+    std::string record;  // a zip64 end record naming an empty directory at 0
+    put(record, 0x06064b50, 4);
+    record.append(52, '\0');
+    for (const uint64_t offset : {uint64_t{0}, ~uint64_t{0} - 55, ~uint64_t{0}, uint64_t{1}}) {
+        std::string bytes = record + record;  // the first copy lies before the bytes handed over
+        put(bytes, 0x07064b50, 4);
+        put(bytes, 0, 4);
+        put(bytes, offset, 8);
+        put(bytes, 1, 4);
+        put(bytes, 0x06054b50, 4);
+        bytes.append(18, '\0');
+        const std::optional<ZipEnd> end = FindZipEnd(std::string_view(bytes).substr(56), 0);
+        EXPECT_EQ(end.has_value(), offset == 0) << offset;
+    }
+}
+
 }  // namespace
