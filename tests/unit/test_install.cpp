@@ -86,15 +86,17 @@ TEST(LauncherSwap, OldExeComesBack) {
 
 // Paths past MAX_PATH take the extended form, or the files would count as missing at every patch.
 TEST(InstalledFiles, LongPathsTakeTheExtendedForm) {
-    const std::string deep = std::string(200, 'd') + "/f.pak";
+    const std::string deep = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" + std::string(100, 'f') + "/f.pak";
+    const std::wstring wide = std::wstring(100, L'd') + L"\\" + std::wstring(100, L'e') + L"\\" + std::wstring(100, L'f') +
+                              L"\\f.pak";
     const struct {
         std::wstring bin;
         std::string path;
         std::wstring expected;
     } cases[] = {
         {L"C:\\Jogo\\bin", "data/x.pak", L"C:\\Jogo\\bin\\data\\x.pak"},
-        {L"C:\\Jogo\\bin", deep, L"\\\\?\\C:\\Jogo\\bin\\" + std::wstring(200, L'd') + L"\\f.pak"},
-        {L"\\\\srv\\jogos\\bin", deep, L"\\\\?\\UNC\\srv\\jogos\\bin\\" + std::wstring(200, L'd') + L"\\f.pak"},
+        {L"C:\\Jogo\\bin", deep, L"\\\\?\\C:\\Jogo\\bin\\" + wide},
+        {L"\\\\srv\\jogos\\bin", deep, L"\\\\?\\UNC\\srv\\jogos\\bin\\" + wide},
     };
     for (const auto& c : cases) EXPECT_EQ(EntryPath(c.bin, c.path), c.expected);
 }
