@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "app/arguments.h"
+#include "app/launch.h"
 #include "app/single_instance.h"
 #include "patch/installed_files.h"
 #include "test_support.h"
@@ -99,4 +100,13 @@ TEST(InstalledFiles, LongPathsTakeTheExtendedForm) {
         {L"\\\\srv\\jogos\\bin", deep, L"\\\\?\\UNC\\srv\\jogos\\bin\\" + wide},
     };
     for (const auto& c : cases) EXPECT_EQ(EntryPath(c.bin, c.path), c.expected);
+}
+
+// The client the hand-off or the configuration names is started only from inside bin.
+TEST(Launch, ClientInsideBin) {
+    for (const wchar_t* inside : {L"velmoraclient.exe", L"sub\\game.exe", L"sub/game.exe", L"a.b\\c..exe"})
+        EXPECT_TRUE(ClientInsideBin(inside)) << testing::PrintToString(inside);
+    for (const wchar_t* outside : {L"", L"..\\x.exe", L"sub\\..\\..\\x.exe", L"C:\\x.exe", L"\\x.exe", L"/x.exe",
+                                   L"sub\\. .\\x.exe", L"...\\x.exe", L"x.exe:stream", L"sub\\\\x.exe"})
+        EXPECT_FALSE(ClientInsideBin(outside)) << testing::PrintToString(outside);
 }
