@@ -209,22 +209,12 @@ TEST(ZipWriter, DirectoryReadsBack) {
 
 // A zip64 locator is followed only to a record inside the bytes read, whatever offset it names.
 TEST(ZipWriter, Zip64LocatorStaysInside) {
-    auto put = [](std::string& out, uint64_t value, int width) {
-        for (int i = 0; i < width; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
-    };
-    std::string record;  // a zip64 end record naming an empty directory at 0
-    put(record, 0x06064b50, 4);
-    record.append(52, '\0');
+    const std::string record = std::string("PK\x06\x06", 4) + std::string(52, '\0');  // an empty directory at 0
     for (const uint64_t offset : {uint64_t{0}, ~uint64_t{0} - 55, ~uint64_t{0}, uint64_t{1}}) {
-        std::string bytes = record + record;  // the first copy lies before the bytes handed over
-        put(bytes, 0x07064b50, 4);
-        put(bytes, 0, 4);
-        put(bytes, offset, 8);
-        put(bytes, 1, 4);
-        put(bytes, 0x06054b50, 4);
-        bytes.append(18, '\0');
-        const std::optional<ZipEnd> end = FindZipEnd(std::string_view(bytes).substr(56), 0);
-        EXPECT_EQ(end.has_value(), offset == 0) << offset;
+        std::string bytes = record + record + std::string("PK\x06\x07\0\0\0\0", 8);  // a copy before the bytes read
+        for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<char>(offset >> (8 * i)));
+        bytes += std::string("\x01\0\0\0PK\x05\x06", 8) + std::string(18, '\0');
+        EXPECT_EQ(FindZipEnd(std::string_view(bytes).substr(56), 0).has_value(), offset == 0) << offset;
     }
 }
 
