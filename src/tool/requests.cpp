@@ -1,5 +1,7 @@
 #include "tool/requests.h"
 
+#include <mutex>
+
 #include "net/headers.h"
 #include "net/request.h"
 #include "tool/hints.h"
@@ -10,6 +12,7 @@ namespace {
 constexpr size_t kTextLimit = size_t{64} * 1024;
 
 std::vector<SeenRequest> g_seen;
+std::mutex g_seenLock;  // a remote text's fetch given up on may still record its request later
 
 void Record(const std::wstring& url, HINTERNET request) {
     SeenRequest seen;
@@ -23,6 +26,7 @@ void Record(const std::wstring& url, HINTERNET request) {
         seen.validator = QueryHeader(request, HTTP_QUERY_ETAG);
         if (seen.validator.empty()) seen.validator = QueryHeader(request, HTTP_QUERY_LAST_MODIFIED);
     }
+    const std::lock_guard<std::mutex> hold(g_seenLock);
     g_seen.push_back(seen);
 }
 
@@ -34,6 +38,7 @@ void StartRecording() { g_requestObserver = Record; }
 
 std::vector<SeenRequest> TakeRequests() {
     std::vector<SeenRequest> seen;
+    const std::lock_guard<std::mutex> hold(g_seenLock);
     seen.swap(g_seen);
     return seen;
 }

@@ -1,11 +1,13 @@
 """Downloads that survive real connections: an archive continued after drops and stalls, within a
 pass and across starts, and remote texts that are not allowed to be big."""
+import contextlib
 import hashlib
 import random
 import re
 import time
 
 import pytest
+from werkzeug import Response
 
 from conftest import STANDIN, body, resumable, winpath, zipped
 
@@ -119,10 +121,20 @@ def test_part_of_another_version_is_dropped(fetch, httpserver, tmp_path):
     assert (tmp_path / "update_temp.zip").read_bytes() == DATA
 
 
+def dripped_head(request):
+    """The status line and headers a byte every 3 s, 75 s in all: WinINet's time-outs never fire."""
+    with contextlib.suppress(OSError):
+        for byte in b"HTTP/1.1 200 OK\r\nX-Slow: ........":
+            request.environ["werkzeug.socket"].sendall(bytes([byte]))
+            time.sleep(3)
+    return Response(b"")
+
+
 @pytest.mark.parametrize("reply, seconds", [(body(100 << 20, content_type="text/plain"), None),
                                             (body(100 << 20, chunked=True, content_type="text/plain"), None),
-                                            (body(1000, piece=1, pause=3, content_type="text/plain"), 45)],
-                         ids=["100 MB, stated length", "100 MB, chunked", "a byte every 3 s"])
+                                            (body(1000, piece=1, pause=3, content_type="text/plain"), 45),
+                                            (dripped_head, 45)],
+                         ids=["100 MB, stated length", "100 MB, chunked", "a byte every 3 s", "headers a byte every 3 s"])
 def test_a_remote_text_too_big_or_too_slow_is_no_connection(install, serve, reply, seconds):
     """Refused without the body in memory or on disk; a slow one after its 30 s. A big one is told by
     the memory, not the clock: closing its request may take the receive time-out under load."""
