@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -15,23 +16,28 @@
 namespace {
 // A version or a configuration is a few lines: a longer body than asked for is a wrong URL (the
 // archive, say), not something to hold in memory. A dead server gives Play back within half a
-// minute, and one that sends a byte now and then within 30 s and at most one more read time-out.
+// minute, and one that sends a byte now and then within 30 s and at most one more read time-out;
+// the caller waits kTextWait at most.
 const Timeouts kTextTimeouts = {15000, 15000, 15000};
 const DWORD kTextDeadlineMs = 30000;
 // WinINet bounds neither the wait for the response's headers nor, under Wine, lets a closed
 // handle end it: the caller stops waiting this long after the start, and leaves the fetch behind.
 const std::chrono::milliseconds kTextWait(kTextDeadlineMs + 5000);
 
+std::atomic<unsigned> g_fetchCount{0};
+
 // One fetch through a temporary file of its own, deleted whatever happens: a fetch left behind
-// must never meet the next one's file.
+// must never meet the next one's file. The name is only formed here: DownloadFile creates the
+// file once headers came, so a launcher closed while they are awaited leaves nothing.
 std::optional<std::string> FetchThroughFile(const std::wstring& url, uint64_t maxBytes) {
     wchar_t folder[MAX_PATH + 1] = {};
-    wchar_t path[MAX_PATH + 1] = {};
-    if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"vlt", 0, path)) return std::nullopt;
+    if (!GetTempPathW(MAX_PATH + 1, folder)) return std::nullopt;
+    const std::wstring path = folder + (L"velmora-text-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                        std::to_wstring(++g_fetchCount) + L".tmp");
     std::optional<std::string> bytes;
     if (DownloadFile(url, path, ProgressCallback(), {maxBytes, kTextTimeouts, kTextDeadlineMs}))
         bytes = ReadFileBytes(path);
-    DeleteFileW(path);
+    DeleteFileW(path.c_str());
     return bytes;
 }
 
