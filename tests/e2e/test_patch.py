@@ -245,7 +245,8 @@ CURRENT, CHECK, CHECKED = "Client atualizado!", ("syscommand", 0x110), "Arquivos
 def test_a_patched_install_mends_itself(install, serve, httpserver, build, manifest):
     """A file gone from a patched install comes back at the next start, only its bytes fetched and a drop
     resumed, while a file the player changed is left alone and loses its record line; the menu's check
-    restores that one, spares a file outside the manifest, and then finds nothing."""
+    restores it and a file damaged behind the record's back, spares a file outside the manifest, and then
+    finds nothing."""
     new = zipped(NEW, build)
     server = ranged(new)
     serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(new),
@@ -254,6 +255,9 @@ def test_a_patched_install_mends_itself(install, serve, httpserver, build, manif
     update(inst)
     (inst.dir / "bin" / ILHA).unlink()
     (inst.dir / "bin/data/world.pak").write_bytes(b"X" + PAK[1:])
+    sounds, kept = inst.dir / "bin/data/sounds.pak", (inst.dir / "bin/data/sounds.pak").stat()
+    sounds.write_bytes(b"X" + PAK[::-1][1:])
+    os.utime(sounds, ns=(kept.st_atime_ns, kept.st_mtime_ns))  # damaged, size and time as recorded
     (inst.dir / "bin/shots").mkdir()
     (inst.dir / "bin/shots/1.png").write_bytes(b"png")
     server.cuts.append((sum(spans(new)[ILHA]) // 2, 0))
@@ -267,8 +271,8 @@ def test_a_patched_install_mends_itself(install, serve, httpserver, build, manif
     httpserver.clear_log()
     inst.start()
     inst.probe("wait-window", 20000, "wait-status", 60000, CURRENT, "wait-enabled", 5000, "sleep", 300, *CHECK,
-               "wait-status", 60000, CHECKED % "1 restaurado(s)", "wait-enabled", 5000, "sleep", 300)
-    assert ranges_asked(httpserver) == asked(new, ["data/world.pak"])
+               "wait-status", 60000, CHECKED % "2 restaurado(s)", "wait-enabled", 5000, "sleep", 300)
+    assert ranges_asked(httpserver) == asked(new, ["data/world.pak"], ["data/sounds.pak"])
     assert bin_holds(inst, dict(NEW, **{"shots/1.png": b"png"})) and "world.pak" in (inst.dir / RECORD).read_text()
     update(inst, CHECKED % "nenhum problema", *CHECK)
 
