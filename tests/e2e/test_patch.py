@@ -263,15 +263,14 @@ def test_a_patched_install_mends_itself(install, serve, httpserver, build, manif
     server.cuts.append((sum(spans(new)[ILHA]) // 2, 0))
     httpserver.clear_log()
     inst.start()
-    update(inst, CURRENT, "wait-status", 60000, "Conexão interrompida. Retomando em 1 s...")
+    inst.probe("wait-window", 20000, "wait-status", 60000, "Conexão interrompida. Retomando em 1 s...", "wait-status",
+               60000, CURRENT, "wait-enabled", 5000, "sleep", 300)
     assert ranges_asked(httpserver) == asked(new, [ILHA], [ILHA])
     assert bin_holds(inst, {ILHA: MAP, "data/world.pak": b"X" + PAK[1:]})
     assert "data/world.pak" not in (inst.dir / RECORD).read_text("utf-8")
 
     httpserver.clear_log()
-    inst.start()
-    inst.probe("wait-window", 20000, "wait-status", 60000, CURRENT, "wait-enabled", 5000, "sleep", 300, *CHECK,
-               "wait-status", 60000, CHECKED % "2 restaurado(s)", "wait-enabled", 5000, "sleep", 300)
+    inst.probe(*CHECK, "wait-status", 30000, CHECKED % "2 restaurado(s)", "wait-enabled", 5000, "sleep", 300)
     assert ranges_asked(httpserver) == asked(new, ["data/world.pak"], ["data/sounds.pak"])
     assert bin_holds(inst, dict(NEW, **{"shots/1.png": b"png"})) and "world.pak" in (inst.dir / RECORD).read_text()
     update(inst, CHECKED % "nenhum problema", *CHECK)
