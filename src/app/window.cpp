@@ -103,7 +103,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return reinterpret_cast<LRESULT>(g_bgBrush);
     }
     case WM_COPYDATA:
-        return OnPlayerRequest(reinterpret_cast<HWND>(wParam), *reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        return OnPlayerRequest(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) != IDM_CHECK_FILES) return DefWindowProcW(hwnd, msg, wParam, lParam);
         // A command sent while a pass runs (the item is greyed then) is dropped, as Play's press is.

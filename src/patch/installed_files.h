@@ -18,7 +18,8 @@ std::wstring InstallRecordPath();
 // What the file system says of a file, without reading it; nothing when it is missing or a folder.
 std::optional<FileStamp> StampOf(const std::wstring& path);
 
-// Where a manifest path lands under `bin` (no trailing backslash for a folder).
+// Where a manifest path lands under `bin` (no trailing backslash for a folder), in the extended
+// "\\?\" form when it is MAX_PATH long or longer.
 std::wstring EntryPath(const std::wstring& bin, const std::string& path);
 
 // Reads files in pieces of its buffer. One for many files: under Wine a fresh megabyte for each
