@@ -11,15 +11,16 @@
 
 namespace {
 const double kBytesToMB = 9.5367431640625e-07;  // 2^-20, so the product is exact
-const uint64_t kLongestShownSeconds = 99 * 3600;
+const double kLongestShownSeconds = 99.0 * 3600;
 
-// " - S KB/s" or " - S MB/s", then the time left when the length is known.
-void AppendSpeed(wchar_t* out, size_t room, double bytesPerSecond, std::optional<uint64_t> bytesLeft) {
+// " - S KB/s" or " - S MB/s", then the time left when the length is known (`expected` not 0).
+void AppendSpeed(wchar_t* out, size_t room, double bytesPerSecond, uint64_t received, uint64_t expected) {
     const int n = bytesPerSecond < 1000 * 1024
                       ? std::swprintf(out, room, L" - %.0f KB/s", bytesPerSecond / 1024)
                       : std::swprintf(out, room, L" - %.1f MB/s", bytesPerSecond * kBytesToMB);
-    if (n <= 0 || !bytesLeft || bytesPerSecond <= 0) return;
-    const double exact = std::ceil(static_cast<double>(*bytesLeft) / bytesPerSecond);
+    if (n <= 0 || expected == 0 || bytesPerSecond <= 0) return;
+    const uint64_t left = expected > received ? expected - received : 0;
+    const double exact = std::ceil(static_cast<double>(left) / bytesPerSecond);
     if (exact > kLongestShownSeconds) return;
     const auto seconds = static_cast<unsigned>(exact);
     const unsigned minutes = (seconds + 30) / 60;
@@ -50,11 +51,8 @@ ProgressView FormatProgress(uint64_t received, uint64_t expected, std::optional<
     } else {
         n = std::swprintf(view.text, 128, L"Baixando... %.1f MB", receivedMB);
     }
-    if (bytesPerSecond && n > 0) {
-        const std::optional<uint64_t> left =
-            expected == 0 ? std::nullopt : std::optional<uint64_t>(expected > received ? expected - received : 0);
-        AppendSpeed(view.text + n, 128 - static_cast<size_t>(n), *bytesPerSecond, left);
-    }
+    if (bytesPerSecond && n > 0)
+        AppendSpeed(view.text + n, 128 - static_cast<size_t>(n), *bytesPerSecond, received, expected);
     return view;
 }
 

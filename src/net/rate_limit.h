@@ -9,9 +9,9 @@
 
 // The cap's arithmetic, apart from any clock. `due` is the moment (ms) by which the bytes taken
 // so far are paid for at the cap; an idle spell earns at most kCapSlackMs of credit, and one read
-// asks for at most kCapReadMs of the cap, so any span of T ms carries at most T + 200 ms worth.
-constexpr double kCapSlackMs = 100;
-constexpr double kCapReadMs = 100;
+// asks for at most kCapReadMs of the cap, so any span of T ms carries at most T + 100 ms worth.
+constexpr double kCapSlackMs = 50;
+constexpr double kCapReadMs = 50;
 // The largest read that stays within one read's share of the cap (at least 1 byte).
 DWORD CappedReadSize(uint64_t bytesPerSecond, DWORD wanted);
 // `due` once `bytes` more arrived at `now`; the reader waits until then.

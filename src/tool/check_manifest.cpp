@@ -127,7 +127,8 @@ void CheckRangesOf(Report& report, const std::wstring& name, const std::wstring&
                                      : answer.status != 206 ? L"HTTP " + std::to_wstring(answer.status)
                                                             : L"206 com Content-Range " + Quoted(answer.contentRange) +
                                                                   L" ou corpo de outro tamanho";
-            std::wstring line = name + L": pedido de Range (" + asked + L") respondido com ";
+            std::wstring line = name;
+            line += L": pedido de Range (" + asked + L") respondido com ";
             line += got;
             line += L": os patches viram download completo; ative Range no servidor";
             if (!seen.empty()) line += L" (" + DescribeRequest(seen.back()) + L")";
