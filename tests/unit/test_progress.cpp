@@ -45,7 +45,7 @@ TEST(Progress, SpeedAndTimeLeft) {
         {0, 4096 * kMiB, 512 * 1024, L"Baixando... 0.0 / 4096.0 MB - 512 KB/s - 2 h 17 min restantes"},
         {0, 3600 * kMiB, 1.0 * kMiB, L"Baixando... 0.0 / 3600.0 MB - 1.0 MB/s - 1 h restantes"},
         {0, 4096 * kMiB, 1024, L"Baixando... 0.0 / 4096.0 MB - 1 KB/s"},
-        {7 * kMiB, 0, 999 * 1024, L"Baixando... 7.0 MB - 999 KB/s"},
+        {7 * kMiB, 0, 1010 * 1024, L"Baixando... 7.0 MB - 1.0 MB/s"},
     };
     for (const auto& c : cases) EXPECT_STREQ(FormatProgress(c.received, c.expected, c.speed).text, c.shown);
 }
