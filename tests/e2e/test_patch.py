@@ -174,6 +174,19 @@ def test_a_patch_the_disk_has_no_room_for(small_disk, install, serve, httpserver
     assert ranges_asked(httpserver) == [] and (inst.dir / "version.txt").read_text() == "1"
 
 
+def test_ranges_from_the_next_address(install, serve, httpserver, build, manifest):
+    """Neither a Drive link nor the first web address answers ranges: the patch asks the next one."""
+    new = zipped(NEW, build)
+    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(new),
+           "/u.zip": ranged(new, ranges=False), "/m2.zip": ranged(new)})
+    sources = "https://drive.google.com/file/d/1x/view {url}/u.zip {url}/m2.zip"
+    inst = install(installed(OLD, INI.replace("{url}/u.zip", sources)))
+    update(inst)
+    mirror = [r.headers.get("Range") for r, _ in httpserver.log if r.path == "/m2.zip"]
+    assert bin_holds(inst, NEW) and ranges_asked(httpserver) == asked(new, [CANCAO, README_])
+    assert mirror == asked(new, [CANCAO, README_], [ILHA])
+
+
 FALLBACKS = [  # name, archive digest and signature in the configuration, the manifest's digest there, manifest of
     # another archive, server, key
     ("server ignores ranges", True, "right", False, dict(ranges=False), None),
