@@ -9,12 +9,12 @@
 #include "app/state.h"
 #include "app/window.h"
 #include "net/disk_space.h"
-#include "net/drive.h"
 #include "net/progress.h"
 #include "net/ranges.h"
 #include "net/remote_text.h"
 #include "net/request.h"
 #include "net/resume.h"
+#include "net/sources.h"
 #include "patch/installed_files.h"
 #include "patch/zip_format.h"
 #include "patch/zip_writer.h"
@@ -34,6 +34,8 @@ std::wstring PartFile(const std::wstring& archive) { return archive + L".patch";
 
 std::wstring PartRecordFile(const std::wstring& archive) { return archive + L".patch.txt"; }
 
+}  // namespace
+
 // The manifest counts only when signed under a key or its own digest is published where the
 // archive's is, and it must be made for the archive the configuration names: otherwise the patch
 // would install what the full download refuses.
@@ -49,6 +51,8 @@ std::optional<Manifest> FetchManifest() {
         return std::nullopt;
     return manifest;
 }
+
+namespace {
 
 bool WriteWhole(HANDLE file, const char* data, size_t size) {
     DWORD put = 0;
@@ -128,17 +132,18 @@ public:
     Receiver(const Manifest& manifest, Part& part, uint64_t& received, uint64_t expected)
         : manifest_(manifest), part_(part), received_(received), expected_(expected) {}
 
-    RangeOutcome Fetch(HINTERNET session, const RangeRequest& request, std::wstring& validator) {
+    RangeOutcome Fetch(HINTERNET session, const std::wstring& url, const RangeRequest& request,
+                       std::wstring& validator) {
         EntrySplitter splitter(manifest_, request);
         const EntrySplitter::Piece piece = [this](size_t entry, const char* data, size_t size, bool ends) {
             return Take(entry, data, size, ends);
         };
         const ByteRange range = {request.first, request.last, manifest_.archiveSize};
-        const RangeOutcome outcome = FetchRange(session, g_config.UpdateURL, range, validator, ResumePolicy().stallMs,
+        const RangeOutcome outcome = FetchRange(session, url, range, validator, ResumePolicy().stallMs,
                                                 [&](const char* data, size_t size) {
                                                     return splitter.Feed(data, size, piece);
                                                 });
-        ShowDownloadProgress(received_, expected_);
+        progress_(received_, expected_);
         hash_.reset();
         inFlight_ = 0;
         return outcome;
@@ -160,7 +165,7 @@ private:
         inFlight_ += size;
         if (GetTickCount() - lastShown_ >= kProgressIntervalMs) {
             lastShown_ = GetTickCount();
-            ShowDownloadProgress(received_ + inFlight_, expected_);
+            progress_(received_ + inFlight_, expected_);
         }
         if (!ends) return true;
         const ManifestEntry& entry = manifest_.entries[index];
@@ -179,6 +184,7 @@ private:
     Part& part_;
     uint64_t& received_;
     uint64_t expected_;
+    const ProgressCallback progress_ = StatusProgress();
     std::optional<Sha256> hash_;
     uint64_t inFlight_ = 0;
     DWORD lastShown_ = 0;
@@ -221,7 +227,7 @@ bool Assemble(Part& part, const std::wstring& archive, const Manifest& manifest,
 
 // Fetches the entries `needed` names into the part and assembles the archive from it.
 PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, const std::vector<size_t>& needed,
-                       std::set<std::string>& packed, std::wstring& shortfall) {
+                       const std::wstring& heading, std::set<std::string>& packed, std::wstring& shortfall) {
     std::map<uint64_t, size_t> byOffset;
     for (size_t i = 0; i < manifest.entries.size(); ++i) byOffset[manifest.entries[i].offset] = i;
     Part part;
@@ -244,17 +250,19 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
     shortfall = FreeSpaceShortfall(g_baseDir, expected - part.size);
     if (!shortfall.empty()) return PatchResult::Failed;
 
-    SetStatus(L"Baixando atualiza\u00e7\u00e3o...");
+    SetStatus(heading);
     const InternetHandle session = OpenSession();
     if (!session) return PatchResult::Failed;
     const ResumePolicy policy;
-    std::wstring validator;
+    const std::vector<std::wstring> sources = RangeSources(g_config.UpdateURL);
+    size_t source = 0;
+    std::wstring validator;  // the current address's
     Receiver receiver(manifest, part, received, expected);
     bool answered = false;  // as the archive download, only a server that has answered is waited for
-    for (int resumes = 0; !files.empty(); ++resumes) {
+    for (int resumes = 0; !files.empty();) {
         RangeOutcome outcome = RangeOutcome::Complete;
         for (const RangeRequest& request : PlanRequests(manifest, files)) {
-            outcome = receiver.Fetch(session.get(), request, validator);
+            outcome = receiver.Fetch(session.get(), sources[source], request, validator);
             if (outcome != RangeOutcome::Complete) break;
             answered = true;
         }
@@ -262,17 +270,24 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
             if (receiver.diskFull) shortfall = ShortfallText(expected - part.size);
             return PatchResult::Failed;
         }
-        if (outcome == RangeOutcome::Refused || outcome == RangeOutcome::Stopped) return PatchResult::Full;
-        answered = answered || outcome == RangeOutcome::Dropped;
         const std::set<uint64_t> now(part.record.done.begin(), part.record.done.end());
         files.erase(std::remove_if(files.begin(), files.end(),
                                    [&](size_t index) { return now.count(manifest.entries[index].offset) > 0; }),
                     files.end());
         if (files.empty()) break;
         // A drop costs only the entry in flight: the part goes back to its complete entries.
-        if (!answered || !Truncate(part.file.get(), part.size) || resumes == policy.maxResumes)
-            return PatchResult::Failed;
-        const DWORD waitMs = policy.firstWaitMs << resumes;
+        if (!Truncate(part.file.get(), part.size)) return PatchResult::Failed;
+        // Another address may give what this one would not; every range is verified all the same.
+        if (outcome != RangeOutcome::Dropped && source + 1 < sources.size()) {
+            ++source;
+            validator.clear();
+            answered = false;
+            continue;
+        }
+        if (outcome == RangeOutcome::Refused || outcome == RangeOutcome::Stopped) return PatchResult::Full;
+        answered = answered || outcome == RangeOutcome::Dropped;
+        if (!answered || resumes == policy.maxResumes) return PatchResult::Failed;
+        const DWORD waitMs = policy.firstWaitMs << resumes++;
         SetStatus(ResumeWaitText((waitMs + 999) / 1000));
         Sleep(waitMs);
     }
@@ -282,8 +297,8 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
 }  // namespace
 
 PatchResult PreparePatch(const std::wstring& archive, const std::wstring& bin, PatchState& state) {
-    // A Drive link answers no byte ranges.
-    if (g_config.UpdateManifest.empty() || IsDriveUrl(g_config.UpdateURL)) return state.result = PatchResult::Full;
+    if (g_config.UpdateManifest.empty() || RangeSources(g_config.UpdateURL).empty())
+        return state.result = PatchResult::Full;
     state.manifest = FetchManifest();
     if (!state.manifest) return state.result = PatchResult::Full;
 
@@ -298,16 +313,25 @@ PatchResult PreparePatch(const std::wstring& archive, const std::wstring& bin, P
     for (size_t index : check.needed)
         if (!state.manifest->entries[index].folder) neededRaw += state.manifest->entries[index].rawLength;
     SetBar(0);
-    std::set<std::string> packed;
     if (PatchPays(neededRaw, state.manifest->archiveSize))
-        state.result = FetchPatch(archive, *state.manifest, check.needed, packed, state.shortfall);
+        return FetchNeeded(archive, check, L"Baixando atualiza\u00e7\u00e3o...", state);
+    DiscardPatchPart(archive);
+    return state.result = PatchResult::Full;
+}
+
+PatchResult FetchNeeded(const std::wstring& archive, const InstalledCheck& check, const std::wstring& heading,
+                        PatchState& state) {
+    state.result = FetchPatch(archive, *state.manifest, check.needed, heading, state.packed, state.shortfall);
     if (state.result == PatchResult::Full) DiscardPatchPart(archive);
     for (const InstalledFile& file : check.intact)
-        if (!packed.count(file.path)) state.untouched.push_back(file);
+        if (!state.packed.count(file.path)) state.untouched.push_back(file);
     return state.result;
 }
 
 void BeforeExtraction(const std::wstring& archive, PatchState& state) {
+    // A repair's record already lists no file the unpacking writes but the missing ones, whose
+    // lines stay until they are back.
+    if (state.repair) return;
     if (state.result == PatchResult::Assembled) {
         WriteInstallRecord(state.untouched);
         return;
@@ -324,6 +348,16 @@ void BeforeExtraction(const std::wstring& archive, PatchState& state) {
 }
 
 void RecordInstall(const std::wstring& bin, const PatchState& state) {
+    if (state.repair && state.manifest) {
+        std::vector<InstalledFile> files = state.untouched;
+        for (const ManifestEntry& entry : state.manifest->entries) {
+            const std::optional<FileStamp> stamp =
+                state.packed.count(entry.path) ? StampOf(EntryPath(bin, entry.path)) : std::nullopt;
+            if (stamp && stamp->size == entry.size) files.push_back({entry.path, *stamp, entry.contentSha256});
+        }
+        WriteInstallRecord(files);
+        return;
+    }
     if (state.manifest && (state.result != PatchResult::Full || state.describesArchive))
         WriteInstallRecord(ManifestFilesOnDisk(*state.manifest, bin));
 }
