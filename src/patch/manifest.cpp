@@ -133,7 +133,8 @@ std::optional<ManifestEntry> ParseEntry(const std::string& line) {
     entry.rawSha256 = *raw;
     entry.crc32 = *crc;
     entry.compressedSize = *compressed;
-    entry.path = f[at + 5];
+    entry.path = WithoutLeadingDotSlash(f[at + 5]);
+    if (folder && entry.path.empty()) return entry;  // the top folder: nothing to list
     const bool endsWithSlash = !entry.path.empty() && entry.path.back() == '/';
     if (endsWithSlash != folder || !IsSafeManifestPath(entry.path)) return std::nullopt;
     // Whatever else a raw range holds, it holds a local header and the data.
@@ -166,6 +167,12 @@ bool Consistent(const Manifest& manifest) {
 }
 
 }  // namespace
+
+std::string WithoutLeadingDotSlash(const std::string& path) {
+    size_t at = 0;
+    while (path.compare(at, 2, "./") == 0) at += 2;
+    return path.substr(at);
+}
 
 bool IsSafeManifestPath(const std::string& path) {
     if (path.empty() || !IsValidUtf8(path)) return false;
@@ -224,7 +231,7 @@ std::optional<Manifest> ParseManifest(const std::string& text) {
         } else {
             std::optional<ManifestEntry> entry = ParseEntry(line);
             if (!entry) return std::nullopt;
-            manifest.entries.push_back(std::move(*entry));
+            if (!entry->path.empty()) manifest.entries.push_back(std::move(*entry));
         }
     }
     if (headerLines < 2 || !Consistent(manifest)) return std::nullopt;

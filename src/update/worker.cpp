@@ -15,10 +15,12 @@
 #include "net/remote_text.h"
 #include "net/resume.h"
 #include "patch/patch.h"
+#include "patch/zip_file.h"
 #include "patch/zip_format.h"
 #include "update/client_lock.h"
 #include "update/extract.h"
 #include "update/remote_config.h"
+#include "update/staging.h"
 #include "update/version.h"
 #include "verify/verification.h"
 #include "verify/verify.h"
@@ -88,6 +90,65 @@ static std::wstring FetchArchive(const std::wstring& archive) {
     return std::wstring();
 }
 
+// The tools cannot replace the files of a running client; the player is asked to close it.
+// Closing the launcher ends this wait with the process.
+static void WaitForClientToClose(const std::wstring& client) {
+    if (!ClientInUse(client)) return;
+    SetStatus(L"Feche o jogo para concluir a atualiza\u00e7\u00e3o.");
+    while (ClientInUse(client)) Sleep(kClientPollMs);
+}
+
+// The room the staged files take: the archive's uncompressed total, from its central directory.
+// Empty when it fits, or when the directory cannot be read (the tools then judge the archive).
+static std::wstring UnpackShortfall(const std::wstring& archive) {
+    const std::optional<ZipListing> listing = ListZip(archive);
+    if (!listing) return std::wstring();
+    uint64_t total = 0;
+    for (const ZipEntry& entry : listing->entries) total += entry.size;
+    return FreeSpaceShortfall(g_baseDir, total);
+}
+
+enum class StagedEnd { Installed, Held, ClientMissing };
+
+// Moves a complete staged set over bin; the staging folder goes, then, with the client there, the
+// files and the version are recorded. The journal goes last: a launcher stopped anywhere before
+// leaves a set the next start finishes. `held` names a file that stayed in use (the set stays).
+static StagedEnd InstallStaged(const std::wstring& bin, const std::string& versionBytes, const PatchState* patch,
+                               bool& recorded, std::wstring& held) {
+    held = MoveStagedIntoBin(StagingFolder(g_baseDir), bin);
+    if (!held.empty()) return StagedEnd::Held;
+    RemoveStagingFolder(g_baseDir);
+    const bool client = PathFileExistsW(ClientPath(g_baseDir, g_config.ClientExe).c_str()) != FALSE;
+    if (client) {
+        if (patch) RecordInstall(bin, *patch);
+        recorded = CommitVersionFile(versionBytes);
+    }
+    DeleteFileW(StagingJournal(g_baseDir).c_str());
+    return client ? StagedEnd::Installed : StagedEnd::ClientMissing;
+}
+
+// A launcher stopped while moving left a complete set: it goes into bin before the version check.
+// An incomplete set is thrown away. False when the pass ends here, a file still being held.
+static bool FinishLeftoverSet(const std::wstring& bin) {
+    const std::optional<std::string> version = JournalVersion(ReadFileBytes(StagingJournal(g_baseDir)));
+    if (!version) {
+        RemoveStaging(g_baseDir);
+        return true;
+    }
+    WaitForClientToClose(ClientPath(g_baseDir, g_config.ClientExe));
+    bool recorded = false;
+    std::wstring held;
+    if (InstallStaged(bin, *version, nullptr, recorded, held) == StagedEnd::Held) {
+        Finish(HeldFileText(held));
+        return false;
+    }
+    if (recorded) {  // read back as at start-up
+        g_localVersion = Trim(ReadTextFile(g_baseDir + L"\\version.txt"));
+        SetWindowTextW(g_hwndVersion, VersionLabel(g_localVersion).c_str());
+    }
+    return true;  // without the client the version stays unrecorded and the pass updates again
+}
+
 std::wstring AnnounceText(const std::wstring& local, const std::wstring& remote) {
     return L"Nova vers\u00e3o: " + local + L" -> " + remote;
 }
@@ -114,6 +175,7 @@ void UpdateWorker() {
     const std::wstring archive = g_baseDir + L"\\update_temp.zip";
     const std::wstring bin = ClientFolder(g_baseDir);
     if (PathFileExistsW(archive.c_str())) DeleteFileW(archive.c_str());
+    if (!FinishLeftoverSet(bin)) return;
 
     if (g_config.VersionURL.empty() || g_config.UpdateURL.empty()) {
         Finish(L"Configure as URLs no launcher_config.ini");
@@ -162,30 +224,44 @@ void UpdateWorker() {
 
     SetBar(100);
     const std::wstring client = ClientPath(g_baseDir, g_config.ClientExe);
-    if (patched != PatchResult::Current) {
-        // The tools cannot replace the files of a running client; the player is asked to close it.
-        // Closing the launcher ends this wait with the process.
-        if (ClientInUse(client)) {
-            SetStatus(L"Feche o jogo para concluir a atualiza\u00e7\u00e3o.");
-            while (ClientInUse(client)) Sleep(kClientPollMs);
+    const std::wstring incomplete =
+        L"Extra\u00e7\u00e3o incompleta: execut\u00e1vel n\u00e3o encontrado em bin/. Tente novamente.";
+    bool recorded = false;
+    if (patched == PatchResult::Current) {
+        if (!PathFileExistsW(client.c_str())) {
+            Finish(incomplete);
+            return;
         }
+        RecordInstall(bin, patch);
+        recorded = CommitVersionFile(remoteBytes);
+    } else {
+        WaitForClientToClose(client);
         SetStatus(L"Extraindo arquivos...");
+        if (const std::wstring shortfall = UnpackShortfall(archive); !shortfall.empty()) {
+            Finish(shortfall);  // the archive stays, as after a failed unpacking
+            return;
+        }
         BeforeExtraction(archive, patch);
-        if (!ExtractUpdateArchive(archive, bin)) {
+        // bin is untouched until a tool has unpacked everything into the staging folder.
+        if (!StageArchive(archive, g_baseDir, remoteBytes)) {
             Finish(L"Falha ao extrair. Extraia update_temp.zip manualmente.");  // kept for a manual unpack
             return;
         }
         DeleteFileW(archive.c_str());
+        std::wstring held;
+        switch (InstallStaged(bin, remoteBytes, &patch, recorded, held)) {
+        case StagedEnd::Installed:
+            break;
+        case StagedEnd::Held:
+            Finish(HeldFileText(held));
+            return;
+        case StagedEnd::ClientMissing:
+            Finish(incomplete);
+            return;
+        }
     }
 
-    if (!PathFileExistsW(client.c_str())) {
-        Finish(L"Extra\u00e7\u00e3o incompleta: execut\u00e1vel n\u00e3o encontrado em bin/. Tente novamente.");
-        return;
-    }
-
-    RecordInstall(bin, patch);
     g_localVersion = g_remoteVersion;
-    const bool recorded = CommitVersionFile(remoteBytes);
     SetWindowTextW(g_hwndVersion, VersionLabel(g_localVersion).c_str());
     // Unrecorded, the next start takes the installed client for the old one and updates again.
     SetStatus(recorded ? L"Atualiza\u00e7\u00e3o conclu\u00edda!"

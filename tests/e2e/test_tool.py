@@ -15,7 +15,7 @@ from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
 from werkzeug import Response
 
-from conftest import FOLDER, body, wine, winpath, zipped
+from conftest import FOLDER, body, make_zip, wine, winpath, zipped
 from test_selfupdate import build_of
 from test_verified import spki
 
@@ -232,42 +232,6 @@ def test_signed_release_with_tool_and_openssl_keys(build, wine_env, check, https
                        "version.txt": "1.0.0"}, {"/cfg.txt": text, "/v.txt": "1.0.1", "/u.zip": CLIENT_ZIP})
     assert code == 0 and "OK    ConfigURL: assinada, assinatura confere com UpdatePublicKey" in out, out
     assert "OK    UpdateSignature confere com UpdatePublicKey" in out, out
-
-
-class Unseekable(io.RawIOBase):
-    """A stream zipfile cannot seek back in, so it follows each entry with a data descriptor."""
-    def __init__(self):
-        self.data = bytearray()
-
-    def writable(self):
-        return True
-
-    def write(self, b):
-        self.data += b
-        return len(b)
-
-
-class Cp437Name(zipfile.ZipInfo):
-    """Names stored in the DOS code page without the UTF-8 flag, as old zip tools did."""
-    def _encodeFilenameFlags(self):
-        return self.filename.encode("cp437"), self.flag_bits & ~0x800
-
-
-def make_zip(entries, stream=False, zip64=False, cp437=False):
-    """`entries`: name -> content (deflated), (content, method), or None for a folder entry."""
-    out = Unseekable() if stream else io.BytesIO()
-    with zipfile.ZipFile(out, "w") as z:
-        for name, content in entries.items():
-            info = (Cp437Name if cp437 else zipfile.ZipInfo)(name, date_time=(2024, 5, 6, 7, 8, 10))
-            if content is None:
-                info.CRC = info.file_size = info.compress_size = 0
-                info.external_attr = 0x10
-                z.mkdir(info)
-                continue
-            data, info.compress_type = content if isinstance(content, tuple) else (content, zipfile.ZIP_DEFLATED)
-            with z.open(info, "w", force_zip64=zip64) as f:
-                f.write(data)
-    return bytes(out.data) if stream else out.getvalue()
 
 
 def unsigned_descriptor(data):
