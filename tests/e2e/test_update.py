@@ -3,6 +3,7 @@ Google Drive archive, the progress, and closing mid-download."""
 import io
 import math
 import os
+import random
 import struct
 import subprocess
 import zipfile
@@ -136,7 +137,7 @@ def damaged(data):
 
 BIN = {"velmoraclient.exe": b"MZ old client", "crash.exe": STANDIN, "data/readme.txt": b"old, read-only",
        "keep.txt": b"not in the archive"}
-NEWER = {"velmoraclient.exe": b"MZ new client " * 500, "crash.exe": b"MZ new crash reporter", "data/readme.txt": b"new",
+NEWER = {"velmoraclient.exe": b"MZ" + random.Random(5).randbytes(4000), "crash.exe": b"MZ new crash reporter", "data/readme.txt": b"new",
          "data/sub/ação.txt": (b"acentos", zipfile.ZIP_STORED), "vazia/": None}
 UPDATED = {"velmoraclient.exe": NEWER["velmoraclient.exe"], "crash.exe": NEWER["crash.exe"], "data/readme.txt": b"new",
            "data/sub": None, "data/sub/ação.txt": b"acentos", "vazia": None}
