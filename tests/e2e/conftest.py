@@ -173,12 +173,18 @@ class Cp437Name(zipfile.ZipInfo):
         return self.filename.encode("cp437"), self.flag_bits & ~0x800
 
 
-def make_zip(entries, stream=False, zip64=False, cp437=False):
+class Utf8Unflagged(zipfile.ZipInfo):
+    """Names stored as UTF-8 bytes without the UTF-8 flag, as Info-ZIP's zip -r writes them."""
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("utf-8"), self.flag_bits & ~0x800
+
+
+def make_zip(entries, stream=False, zip64=False, names=zipfile.ZipInfo):
     """`entries`: name -> content (deflated), (content, method), or None for a folder entry."""
     out = Unseekable() if stream else io.BytesIO()
     with zipfile.ZipFile(out, "w") as z:
         for name, content in entries.items():
-            info = (Cp437Name if cp437 else zipfile.ZipInfo)(name, date_time=(2024, 5, 6, 7, 8, 10))
+            info = names(name, date_time=(2024, 5, 6, 7, 8, 10))
             if content is None:
                 info.CRC = info.file_size = info.compress_size = 0
                 info.external_attr = 0x10
