@@ -135,13 +135,13 @@ def damaged(data):
     return data[:at] + bytes([data[at] ^ 1]) + data[at + 1:]
 
 
-BIN = {"velmoraclient.exe": b"MZ old client", "crash.exe": STANDIN, "data/readme.txt": b"old, read-only",
+BIN = {"velmoraclient.exe": b"MZ old client", "zcrash.exe": STANDIN, "data/readme.txt": b"old, read-only",
        "keep.txt": b"not in the archive"}
-NEWER = {"velmoraclient.exe": b"MZ" + random.Random(5).randbytes(4000), "crash.exe": b"MZ new crash reporter", "data/readme.txt": b"new",
+NEWER = {"velmoraclient.exe": b"MZ" + random.Random(5).randbytes(4000), "zcrash.exe": b"MZ new crash reporter", "data/readme.txt": b"new",
          "data/sub/ação.txt": (b"acentos", zipfile.ZIP_STORED), "vazia/": None}
-UPDATED = {"velmoraclient.exe": NEWER["velmoraclient.exe"], "crash.exe": NEWER["crash.exe"], "data/readme.txt": b"new",
+UPDATED = {"velmoraclient.exe": NEWER["velmoraclient.exe"], "zcrash.exe": NEWER["zcrash.exe"], "data/readme.txt": b"new",
            "data/sub": None, "data/sub/ação.txt": b"acentos", "vazia": None}
-HELD = "O arquivo bin\\crash.exe está em uso por outro programa. A atualização será concluída no próximo início."
+HELD = "O arquivo bin\\zcrash.exe está em uso por outro programa. A atualização será concluída no próximo início."
 STAGED = [  # archive, files over INSTALL, ending
     pytest.param(damaged(make_zip(dict(NEWER, **{"z.bin": (bytes(999), zipfile.ZIP_STORED)}))),
                  {"powershell.exe.action": "exit 1"}, E7, id="a tool writes some files, then fails"),
@@ -159,8 +159,8 @@ def test_bin_is_replaced_whole_or_not_at_all(install, serve, archive, files, end
     inst = install(dict(INSTALL, **files, **{"bin/" + name: data for name, data in BIN.items()}), start=False)
     (inst.dir / "bin/data/readme.txt").chmod(0o444)
     before, updated = tree(inst.dir / "bin"), dict(tree(inst.dir / "bin"), **UPDATED)
-    if ending == HELD:  # the crash reporter holds its own exe open
-        holder = subprocess.Popen(["wine", inst.dir / "bin/crash.exe", "hold", "60"], cwd=inst.dir.parent, env=inst.env,
+    if ending == HELD:  # the crash reporter holds its own exe open; it is listed last, after every other file
+        holder = subprocess.Popen(["wine", inst.dir / "bin/zcrash.exe", "hold", "60"], cwd=inst.dir.parent, env=inst.env,
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         assert wait_until(lambda: (inst.dir.parent / "standin.log").exists(), 10)
     inst.start()
