@@ -9,12 +9,12 @@
 #include "app/state.h"
 #include "app/window.h"
 #include "net/disk_space.h"
-#include "net/drive.h"
 #include "net/progress.h"
 #include "net/ranges.h"
 #include "net/remote_text.h"
 #include "net/request.h"
 #include "net/resume.h"
+#include "net/sources.h"
 #include "patch/installed_files.h"
 #include "patch/zip_format.h"
 #include "patch/zip_writer.h"
@@ -34,14 +34,13 @@ std::wstring PartFile(const std::wstring& archive) { return archive + L".patch";
 
 std::wstring PartRecordFile(const std::wstring& archive) { return archive + L".patch.txt"; }
 
-// Under a publisher key the manifest counts only when signed and made for the archive the signed
-// configuration names; a published digest must be the manifest's in any case, or the patch would
-// install what the full download refuses.
+// The manifest counts only when signed under a key or its own digest is published where the
+// archive's is, and it must be made for the archive the configuration names: otherwise the patch
+// would install what the full download refuses.
 std::optional<Manifest> FetchManifest() {
     const std::optional<std::string> bytes = FetchRemoteBytes(g_config.UpdateManifest, kManifestLimit);
     if (!bytes) return std::nullopt;
-    const bool keyed = !g_config.UpdatePublicKey.empty();
-    if (keyed && (g_config.UpdateSHA256.empty() || !ConfigSignedBy(*bytes, g_config.UpdatePublicKey)))
+    if (!ManifestUsable(*bytes, g_config.UpdateManifestSHA256, g_config.UpdateSHA256, g_config.UpdatePublicKey))
         return std::nullopt;
     std::optional<Manifest> manifest = ParseManifest(*bytes);
     if (!manifest || manifest->archiveSize < kMinArchiveBytes ||
@@ -129,17 +128,18 @@ public:
     Receiver(const Manifest& manifest, Part& part, uint64_t& received, uint64_t expected)
         : manifest_(manifest), part_(part), received_(received), expected_(expected) {}
 
-    RangeOutcome Fetch(HINTERNET session, const RangeRequest& request, std::wstring& validator) {
+    RangeOutcome Fetch(HINTERNET session, const std::wstring& url, const RangeRequest& request,
+                       std::wstring& validator) {
         EntrySplitter splitter(manifest_, request);
         const EntrySplitter::Piece piece = [this](size_t entry, const char* data, size_t size, bool ends) {
             return Take(entry, data, size, ends);
         };
         const ByteRange range = {request.first, request.last, manifest_.archiveSize};
-        const RangeOutcome outcome = FetchRange(session, g_config.UpdateURL, range, validator, ResumePolicy().stallMs,
+        const RangeOutcome outcome = FetchRange(session, url, range, validator, ResumePolicy().stallMs,
                                                 [&](const char* data, size_t size) {
                                                     return splitter.Feed(data, size, piece);
                                                 });
-        ShowDownloadProgress(received_, expected_);
+        progress_(received_, expected_);
         hash_.reset();
         inFlight_ = 0;
         return outcome;
@@ -161,7 +161,7 @@ private:
         inFlight_ += size;
         if (GetTickCount() - lastShown_ >= kProgressIntervalMs) {
             lastShown_ = GetTickCount();
-            ShowDownloadProgress(received_ + inFlight_, expected_);
+            progress_(received_ + inFlight_, expected_);
         }
         if (!ends) return true;
         const ManifestEntry& entry = manifest_.entries[index];
@@ -180,6 +180,7 @@ private:
     Part& part_;
     uint64_t& received_;
     uint64_t expected_;
+    const ProgressCallback progress_ = StatusProgress();
     std::optional<Sha256> hash_;
     uint64_t inFlight_ = 0;
     DWORD lastShown_ = 0;
@@ -249,13 +250,15 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
     const InternetHandle session = OpenSession();
     if (!session) return PatchResult::Failed;
     const ResumePolicy policy;
-    std::wstring validator;
+    const std::vector<std::wstring> sources = RangeSources(g_config.UpdateURL);
+    size_t source = 0;
+    std::wstring validator;  // the current address's
     Receiver receiver(manifest, part, received, expected);
     bool answered = false;  // as the archive download, only a server that has answered is waited for
-    for (int resumes = 0; !files.empty(); ++resumes) {
+    for (int resumes = 0; !files.empty();) {
         RangeOutcome outcome = RangeOutcome::Complete;
         for (const RangeRequest& request : PlanRequests(manifest, files)) {
-            outcome = receiver.Fetch(session.get(), request, validator);
+            outcome = receiver.Fetch(session.get(), sources[source], request, validator);
             if (outcome != RangeOutcome::Complete) break;
             answered = true;
         }
@@ -263,17 +266,24 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
             if (receiver.diskFull) shortfall = ShortfallText(expected - part.size);
             return PatchResult::Failed;
         }
-        if (outcome == RangeOutcome::Refused || outcome == RangeOutcome::Stopped) return PatchResult::Full;
-        answered = answered || outcome == RangeOutcome::Dropped;
         const std::set<uint64_t> now(part.record.done.begin(), part.record.done.end());
         files.erase(std::remove_if(files.begin(), files.end(),
                                    [&](size_t index) { return now.count(manifest.entries[index].offset) > 0; }),
                     files.end());
         if (files.empty()) break;
         // A drop costs only the entry in flight: the part goes back to its complete entries.
-        if (!answered || !Truncate(part.file.get(), part.size) || resumes == policy.maxResumes)
-            return PatchResult::Failed;
-        const DWORD waitMs = policy.firstWaitMs << resumes;
+        if (!Truncate(part.file.get(), part.size)) return PatchResult::Failed;
+        // Another address may give what this one would not; every range is verified all the same.
+        if (outcome != RangeOutcome::Dropped && source + 1 < sources.size()) {
+            ++source;
+            validator.clear();
+            answered = false;
+            continue;
+        }
+        if (outcome == RangeOutcome::Refused || outcome == RangeOutcome::Stopped) return PatchResult::Full;
+        answered = answered || outcome == RangeOutcome::Dropped;
+        if (!answered || resumes == policy.maxResumes) return PatchResult::Failed;
+        const DWORD waitMs = policy.firstWaitMs << resumes++;
         SetStatus(ResumeWaitText((waitMs + 999) / 1000));
         Sleep(waitMs);
     }
@@ -283,8 +293,8 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
 }  // namespace
 
 PatchResult PreparePatch(const std::wstring& archive, const std::wstring& bin, PatchState& state) {
-    // A Drive link answers no byte ranges.
-    if (g_config.UpdateManifest.empty() || IsDriveUrl(g_config.UpdateURL)) return state.result = PatchResult::Full;
+    if (g_config.UpdateManifest.empty() || RangeSources(g_config.UpdateURL).empty())
+        return state.result = PatchResult::Full;
     state.manifest = FetchManifest();
     if (!state.manifest) return state.result = PatchResult::Full;
 

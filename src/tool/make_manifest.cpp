@@ -17,6 +17,7 @@
 #include "tool/oem_names.h"
 #include "tool/report.h"
 #include "tool/zip_listing.h"
+#include "verify/der.h"
 #include "verify/verify.h"
 
 namespace {
@@ -298,6 +299,7 @@ int MakeManifest(const std::wstring& archivePath, const std::wstring& manifestPa
     if (const std::wstring misread = MisreadNamesWarning(MisreadNames(zip->entries)); !misread.empty())
         PrintLine(MarkedLine(Mark::Warning, misread));
     PrintError(L"Publique-o ao lado do zip e aponte UpdateManifest= para ele; com UpdatePublicKey, assine-o antes com "
-               L"VelmoraTool sign-config.");
+               L"VelmoraTool sign-config. Sem UpdatePublicKey e com UpdateSHA256, publique também:");
+    PrintLine(L"UpdateManifestSHA256=" + FormatSha256Hex(Sha256Of(text).value_or(std::array<uint8_t, 32>{})));
     return 0;
 }

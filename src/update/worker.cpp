@@ -12,8 +12,10 @@
 #include "app/window.h"
 #include "net/disk_space.h"
 #include "net/progress.h"
+#include "net/rate_limit.h"
 #include "net/remote_text.h"
 #include "net/resume.h"
+#include "net/sources.h"
 #include "patch/patch.h"
 #include "patch/zip_file.h"
 #include "patch/zip_format.h"
@@ -29,6 +31,8 @@
 constexpr DWORD kAnnouncePauseMs = 2000;
 // How often a running client is looked at again while the update waits for it to close.
 constexpr DWORD kClientPollMs = 2000;
+// Long enough to read that the archive is now asked from its next address.
+constexpr DWORD kSourceSwitchPauseMs = 1000;
 
 // Every ending but the outdated launcher's hands Play back. The message goes before the flag
 // is cleared, so Play is never accepted mid-pass.
@@ -49,14 +53,15 @@ static void FinishAndDelete(const std::wstring& status, const std::wstring& arch
     End();
 }
 
-// Downloads the archive and checks it. The status of the ending when that fails; empty when
-// the archive is there, big enough and, where the publisher asks for it, verified.
+// Downloads the archive from its addresses in turn and checks it. The status of the ending when
+// that fails (the last address's reason); empty when the archive is there, big enough and, where
+// the publisher asks for it, verified.
 static std::wstring FetchArchive(const std::wstring& archive) {
     // The digest is taken while the bytes arrive, so a multi-GB archive is not read twice.
     const bool verify = !g_config.UpdateSHA256.empty() || !g_config.UpdatePublicKey.empty();
     std::optional<Sha256> hash;
     ArchiveHooks hooks;
-    hooks.progress = ShowDownloadProgress;
+    hooks.progress = StatusProgress();
     if (verify) {
         hash.emplace();  // a part continued from an earlier start is fed in before any restart
         hooks.restarting = [&hash]() { hash.emplace(); };
@@ -68,8 +73,20 @@ static std::wstring FetchArchive(const std::wstring& archive) {
     std::wstring shortfall;  // set when the disk has no room for the rest of the archive
     hooks.room = [&shortfall](uint64_t bytes) { return (shortfall = FreeSpaceShortfall(g_baseDir, bytes)).empty(); };
     hooks.diskFull = [&shortfall](uint64_t bytes) { shortfall = ShortfallText(bytes); };
-    if (!DownloadArchive(g_config.UpdateURL, g_remoteVersion, archive, hooks))
-        return shortfall.empty() ? L"Erro ao baixar. Verifique a URL/link." : shortfall;
+    bool quota = false;  // the address tried last was a Drive link out of its download quota
+    hooks.driveQuota = [&quota]() { quota = true; };
+    const auto nextSource = [&quota](size_t failed, size_t count) {
+        quota = false;
+        SetStatus(NextSourceText(failed, count));
+        Sleep(kSourceSwitchPauseMs);
+    };
+    // The digest checks the whole at the end, so a part one address left may be finished by another.
+    if (!DownloadFromSources(SplitSources(g_config.UpdateURL), g_remoteVersion, archive, hooks,
+                             !g_config.UpdateSHA256.empty(), nextSource)) {
+        if (!shortfall.empty()) return shortfall;
+        return quota ? L"Limite de downloads do Google Drive atingido. Tente mais tarde."
+                     : L"Erro ao baixar. Verifique a URL/link.";
+    }
 
     WIN32_FILE_ATTRIBUTE_DATA info;
     if (GetFileAttributesExW(archive.c_str(), GetFileExInfoStandard, &info) &&
@@ -155,6 +172,7 @@ std::wstring AnnounceText(const std::wstring& local, const std::wstring& remote)
 
 void UpdateWorker() {
     g_busy.exchange(true);
+    SetDownloadCap(g_config.MaxDownloadKBps * 1024);  // the launcher's own download included
 
     // Before anything is written: the remote texts' temporary file already needs the folder.
     switch (CheckInstallFolderAccess()) {

@@ -13,6 +13,7 @@ import socketserver
 import ssl
 import struct
 import subprocess
+import tempfile
 import threading
 import time
 import zipfile
@@ -61,8 +62,14 @@ def wine(env, *args):
     with the new process is taken there): only such a start is tried again."""
     env = dict(env, WINEDEBUG=env.get("WINEDEBUG", "-all") + ",err+virtual")
     for _ in range(3):
-        done = subprocess.run(["wine", *map(str, args)], env=env, stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=120)
+        # Into files, not pipes: a Wine service the program happens to start (the desktop) inherits
+        # its output and would hold a pipe open long after the program has ended.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            ran = subprocess.run(["wine", *map(str, args)], env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                 timeout=120)
+            out.seek(0)
+            err.seek(0)
+            done = subprocess.CompletedProcess(ran.args, ran.returncode, out.read(), err.read())
         if b"failed to map the shared user data" not in done.stderr:
             break
     return done
@@ -114,7 +121,7 @@ def body(data, *, status=200, content_type="application/octet-stream", length=No
 
 def resumable(data, *, drops=(), validator=("ETag", '"v1"'), ranges=True, shift=0):
     """A handler serving `data` as a file that can be continued: a Range request whose If-Range
-    matches the validator gets a 206 from that offset (its Content-Range moved by `shift`, to fake
+    matches the validator (or that has none) gets a 206 from that offset (its Content-Range moved by `shift`, to fake
     a wrong one). An answer ends early at the first of `drops` past its start, which is then used
     up: a drop is an offset into the file, or (offset, seconds of silence before the close).
     `validator` may be changed between requests; `served` counts the body bytes sent."""
@@ -123,7 +130,7 @@ def resumable(data, *, drops=(), validator=("ETag", '"v1"'), ranges=True, shift=
         if handler.validator:
             head[handler.validator[0]] = handler.validator[1]
         asked = request.headers.get("Range", "")
-        if ranges and handler.validator and asked and request.headers.get("If-Range") == handler.validator[1]:
+        if ranges and handler.validator and asked and request.headers.get("If-Range") in (None, handler.validator[1]):
             start, status = int(asked[len("bytes="):].rstrip("-")), 206
             head["Content-Range"] = "bytes %d-%d/%d" % (start + shift, len(data) - 1, len(data))
         end, stall = min([d for d in handler.drops if d[0] > start] + [(len(data), 0)])

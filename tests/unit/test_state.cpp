@@ -50,6 +50,18 @@ TEST_F(LocalFilesTest, IniEncodings) {
     }
 }
 
+// The player's download cap: whole KiB per second, anything else none.
+TEST_F(LocalFilesTest, DownloadCap) {
+    const std::pair<std::string, uint64_t> cases[] = {
+        {"MaxDownloadKBps=512", 512}, {"MaxDownloadKBps = 0", 0}, {"MaxDownloadKBps=1.5", 0},
+        {"MaxDownloadKBps=-8", 0}, {"MaxDownloadKBps=99999999999999999999", uint64_t{1} << 40}, {"", 0}};
+    for (const auto& [line, kbps] : cases) {
+        WriteBytes(dir.path / L"launcher_config.ini", "[Launcher]\r\n" + line + "\r\n");
+        LoadConfigFiles();
+        EXPECT_EQ(g_config.MaxDownloadKBps, kbps) << line;
+    }
+}
+
 // Signed arithmetic, truncating toward zero, on screens smaller than the window.
 TEST(Window, CentringOnSmallScreens) {
     for (auto [w, h, x, y] : {std::array<LONG, 4>{489, 300, -5, 0}, {0, 0, -250, -150}})
