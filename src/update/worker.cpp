@@ -11,12 +11,14 @@
 #include "app/state.h"
 #include "app/window.h"
 #include "net/disk_space.h"
+#include "net/drive.h"
 #include "net/progress.h"
 #include "net/rate_limit.h"
 #include "net/remote_text.h"
 #include "net/resume.h"
 #include "net/sources.h"
 #include "patch/patch.h"
+#include "patch/repair.h"
 #include "patch/zip_file.h"
 #include "patch/zip_format.h"
 #include "update/client_lock.h"
@@ -170,7 +172,73 @@ std::wstring AnnounceText(const std::wstring& local, const std::wstring& remote)
     return L"Nova vers\u00e3o: " + local + L" -> " + remote;
 }
 
-void UpdateWorker() {
+const wchar_t kIncomplete[] =
+    L"Extra\u00e7\u00e3o incompleta: execut\u00e1vel n\u00e3o encontrado em bin/. Tente novamente.";
+
+// Unpacks update_temp.zip into bin through the staging folder, `status` on the line, once the
+// client no longer runs: bin is untouched until a tool has unpacked everything. The ending's
+// status when it fails (the archive stays when the room is short or every tool failed); empty once
+// bin holds the set, `recorded` telling whether version.txt now holds `versionBytes`.
+static std::wstring Unpack(const std::wstring& archive, const std::wstring& bin, PatchState& patch, const wchar_t* status,
+                           const std::string& versionBytes, bool& recorded) {
+    WaitForClientToClose(ClientPath(g_baseDir, g_config.ClientExe));
+    SetStatus(status);
+    if (std::wstring shortfall = UnpackShortfall(archive); !shortfall.empty()) return shortfall;
+    BeforeExtraction(archive, patch);
+    if (!StageArchive(archive, g_baseDir, versionBytes)) return L"Falha ao extrair. Extraia update_temp.zip manualmente.";
+    DeleteFileW(archive.c_str());
+    std::wstring held;
+    switch (InstallStaged(bin, versionBytes, &patch, recorded, held)) {
+    case StagedEnd::Installed:
+        break;
+    case StagedEnd::Held:
+        return HeldFileText(held);
+    case StagedEnd::ClientMissing:
+        return kIncomplete;
+    }
+    return std::wstring();
+}
+
+// The installed client is the published one. A start's quick look restores the recorded files
+// that are gone; the player's check restores every file of the manifest that differs. Both need
+// the manifest, and ranges of the archive, which a Drive link does not answer. The ending's status.
+static std::wstring MendClient(const std::wstring& archive, const std::wstring& bin, bool checkAll,
+                               const std::string& versionBytes) {
+    const wchar_t* const current = L"Client atualizado!";
+    const RecordLook look = checkAll ? RecordLook() : QuickLook(bin);
+    if (g_config.UpdateManifest.empty() || IsDriveUrl(g_config.UpdateURL) || (!checkAll && look.missing.empty())) {
+        DiscardPatchPart(archive);  // a half-received older update has nothing left to finish
+        return checkAll ? L"Verifica\u00e7\u00e3o indispon\u00edvel: o servidor n\u00e3o publica um manifesto." : current;
+    }
+    PatchState patch;
+    size_t restoring = 0;
+    switch (PrepareRepair(archive, bin, checkAll ? nullptr : &look, patch, restoring)) {
+    case PatchResult::Assembled: {
+        SetBar(100);
+        // The version stays: version.txt is written again with its own bytes, and a set left by a
+        // launcher stopped mid-move names them too.
+        std::string version = ReadFileBytes(g_baseDir + L"\\version.txt");
+        if (version.empty()) version = versionBytes;
+        bool recorded = false;
+        if (std::wstring failure = Unpack(archive, bin, patch, L"Restaurando arquivos do jogo...", version, recorded);
+            !failure.empty())
+            return failure;
+        break;
+    }
+    case PatchResult::Current:
+        RecordInstall(bin, patch);
+        break;
+    default:  // what arrived is continued at the next try
+        return patch.shortfall.empty() ? L"Erro ao baixar. Verifique a URL/link." : patch.shortfall;
+    }
+    if (!checkAll) return current;
+    return restoring ? L"Arquivos verificados: " + std::to_wstring(restoring) + L" restaurado(s)."
+                     : L"Arquivos verificados: nenhum problema.";
+}
+
+// The pass of every start, and again of the player's file check, which ends, when the installed
+// client is the published one, in a hash of every file instead of the quick look.
+static void RunPass(bool checkAll) {
     g_busy.exchange(true);
     SetDownloadCap(g_config.MaxDownloadKBps * 1024);  // the launcher's own download included
 
@@ -209,8 +277,7 @@ void UpdateWorker() {
     }
     if (g_remoteVersion == g_localVersion) {
         DiscardPart(archive);  // a half-received older update has nothing left to finish
-        DiscardPatchPart(archive);
-        Finish(L"Client atualizado!");
+        Finish(MendClient(archive, bin, checkAll, remoteBytes));
         return;
     }
     // Under a key, the signed configuration names the version its archive is: a version text
@@ -241,44 +308,19 @@ void UpdateWorker() {
     }
 
     SetBar(100);
-    const std::wstring client = ClientPath(g_baseDir, g_config.ClientExe);
-    const std::wstring incomplete =
-        L"Extra\u00e7\u00e3o incompleta: execut\u00e1vel n\u00e3o encontrado em bin/. Tente novamente.";
     bool recorded = false;
     if (patched == PatchResult::Current) {
-        if (!PathFileExistsW(client.c_str())) {
-            Finish(incomplete);
+        if (!PathFileExistsW(ClientPath(g_baseDir, g_config.ClientExe).c_str())) {
+            Finish(kIncomplete);
             return;
         }
         RecordInstall(bin, patch);
         recorded = CommitVersionFile(remoteBytes);
-    } else {
-        WaitForClientToClose(client);
-        SetStatus(L"Extraindo arquivos...");
-        if (const std::wstring shortfall = UnpackShortfall(archive); !shortfall.empty()) {
-            Finish(shortfall);  // the archive stays, as after a failed unpacking
-            return;
-        }
-        BeforeExtraction(archive, patch);
-        // bin is untouched until a tool has unpacked everything into the staging folder.
-        if (!StageArchive(archive, g_baseDir, remoteBytes)) {
-            Finish(L"Falha ao extrair. Extraia update_temp.zip manualmente.");  // kept for a manual unpack
-            return;
-        }
-        DeleteFileW(archive.c_str());
-        std::wstring held;
-        switch (InstallStaged(bin, remoteBytes, &patch, recorded, held)) {
-        case StagedEnd::Installed:
-            break;
-        case StagedEnd::Held:
-            Finish(HeldFileText(held));
-            return;
-        case StagedEnd::ClientMissing:
-            Finish(incomplete);
-            return;
-        }
+    } else if (const std::wstring failure = Unpack(archive, bin, patch, L"Extraindo arquivos...", remoteBytes, recorded);
+               !failure.empty()) {
+        Finish(failure);
+        return;
     }
-
     g_localVersion = g_remoteVersion;
     SetWindowTextW(g_hwndVersion, VersionLabel(g_localVersion).c_str());
     // Unrecorded, the next start takes the installed client for the old one and updates again.
@@ -287,3 +329,7 @@ void UpdateWorker() {
     SetBar(100);
     End();
 }
+
+void UpdateWorker() { RunPass(false); }
+
+void CheckGameFiles() { RunPass(true); }

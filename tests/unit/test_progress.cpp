@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <deque>
+#include <tuple>
 #include <vector>
 
 #include "net/progress.h"
@@ -34,11 +34,7 @@ TEST(Progress, BarAndText) {
 // The speed in KB/s or MB/s; the time left in seconds under a minute, then rounded minutes, then
 // hours; none without a length or past 99 h.
 TEST(Progress, SpeedAndTimeLeft) {
-    struct Case {
-        uint64_t received, expected;
-        double speed;
-        const wchar_t* shown;
-    } cases[] = {
+    const std::tuple<uint64_t, uint64_t, double, const wchar_t*> cases[] = {
         {2048 * kMiB, 2048 * kMiB, 11.3 * kMiB, L"Baixando... 2048.0 / 2048.0 MB - 11.3 MB/s - 0 s restantes"},
         {90 * kMiB, 100 * kMiB, 1.0 * kMiB, L"Baixando... 90.0 / 100.0 MB - 1.0 MB/s - 10 s restantes"},
         {851862323, 2048 * kMiB, 11.3 * kMiB, L"Baixando... 812.4 / 2048.0 MB - 11.3 MB/s - 2 min restantes"},
@@ -47,24 +43,22 @@ TEST(Progress, SpeedAndTimeLeft) {
         {0, 4096 * kMiB, 1024, L"Baixando... 0.0 / 4096.0 MB - 1 KB/s"},
         {7 * kMiB, 0, 1010 * 1024, L"Baixando... 7.0 MB - 1.0 MB/s"},
     };
-    for (const auto& c : cases) EXPECT_STREQ(FormatProgress(c.received, c.expected, c.speed).text, c.shown);
+    for (const auto& [received, expected, speed, shown] : cases)
+        EXPECT_STREQ(FormatProgress(received, expected, speed).text, shown);
 }
 
 // Shown after two seconds of data; a burst moves it only part of the way; a restart hides it again.
 TEST(Progress, SpeedIsSmoothed) {
-    struct Case {
-        std::vector<std::pair<uint64_t, uint64_t>> reports;  // ms, bytes received
-        std::optional<double> shown;
-    } cases[] = {
+    const std::pair<std::vector<std::pair<uint64_t, uint64_t>>, std::optional<double>> cases[] = {  // (ms, bytes)...
         {{{0, 0}, {1900, 2 * kMiB}}, std::nullopt},
         {{{0, 0}, {1000, kMiB}, {2000, 2 * kMiB}}, 1.0 * kMiB},
         {{{0, 0}, {1000, kMiB}, {2000, 2 * kMiB}, {3000, 12 * kMiB}}, 3.25 * kMiB},
         {{{0, 0}, {2000, 2 * kMiB}, {2100, kMiB}}, std::nullopt},
     };
-    for (const auto& c : cases) {
+    for (const auto& [reports, shown] : cases) {
         SpeedMeter meter;
-        for (auto [ms, bytes] : c.reports) meter = Measure(meter, ms, bytes);
-        EXPECT_EQ(ShownSpeed(meter), c.shown) << c.reports.size();
+        for (auto [ms, bytes] : reports) meter = Measure(meter, ms, bytes);
+        EXPECT_EQ(ShownSpeed(meter), shown) << reports.size();
     }
 }
 
@@ -83,13 +77,9 @@ TEST(DownloadCap, EveryTenSecondsWithinFivePercent) {
             now = std::max(now, due) + i % 16;
         }
         uint64_t most = 0, inWindow = 0;
-        std::deque<std::pair<double, uint64_t>> window;
-        for (const auto& read : reads) {
-            window.push_back(read);
-            inWindow += read.second;
-            for (; read.first - window.front().first >= 10000; window.pop_front()) inWindow -= window.front().second;
-            most = std::max(most, inWindow);
-        }
+        for (size_t first = 0, last = 0; last < reads.size(); most = std::max(most, inWindow), ++last)
+            for (inWindow += reads[last].second; reads[last].first - reads[first].first >= 10000; ++first)
+                inWindow -= reads[first].second;
         EXPECT_LE(static_cast<double>(most), 1.05 * static_cast<double>(cap) * 10) << cap;
         EXPECT_GE(static_cast<double>(most), 0.90 * static_cast<double>(cap) * 10) << cap;
     }
