@@ -90,10 +90,16 @@ std::string ReadFileBytes(const std::wstring& path) {
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string bytes;
     if (!file) return bytes;
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(file.get(), buf, sizeof(buf), &got, nullptr) && got > 0) bytes.append(buf, got);
-    return bytes;
+    // Straight into the string, in large reads: under Wine each read is a call into the system,
+    // and the install record of a big client is some megabytes.
+    const size_t piece = size_t{1} << 16;
+    for (DWORD got = 0;; bytes.resize(bytes.size() - piece + got)) {
+        bytes.resize(bytes.size() + piece);
+        if (!ReadFile(file.get(), &bytes[bytes.size() - piece], static_cast<DWORD>(piece), &got, nullptr) || got == 0) {
+            bytes.resize(bytes.size() - piece);
+            return bytes;
+        }
+    }
 }
 
 std::wstring ReadTextFile(const std::wstring& path) { return DecodeText(ReadFileBytes(path)); }

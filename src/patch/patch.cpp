@@ -34,6 +34,8 @@ std::wstring PartFile(const std::wstring& archive) { return archive + L".patch";
 
 std::wstring PartRecordFile(const std::wstring& archive) { return archive + L".patch.txt"; }
 
+}  // namespace
+
 // The manifest counts only when signed under a key or its own digest is published where the
 // archive's is, and it must be made for the archive the configuration names: otherwise the patch
 // would install what the full download refuses.
@@ -49,6 +51,8 @@ std::optional<Manifest> FetchManifest() {
         return std::nullopt;
     return manifest;
 }
+
+namespace {
 
 bool WriteWhole(HANDLE file, const char* data, size_t size) {
     DWORD put = 0;
@@ -223,7 +227,7 @@ bool Assemble(Part& part, const std::wstring& archive, const Manifest& manifest,
 
 // Fetches the entries `needed` names into the part and assembles the archive from it.
 PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, const std::vector<size_t>& needed,
-                       std::set<std::string>& packed, std::wstring& shortfall) {
+                       const std::wstring& heading, std::set<std::string>& packed, std::wstring& shortfall) {
     std::map<uint64_t, size_t> byOffset;
     for (size_t i = 0; i < manifest.entries.size(); ++i) byOffset[manifest.entries[i].offset] = i;
     Part part;
@@ -246,7 +250,7 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
     shortfall = FreeSpaceShortfall(g_baseDir, expected - part.size);
     if (!shortfall.empty()) return PatchResult::Failed;
 
-    SetStatus(L"Baixando atualiza\u00e7\u00e3o...");
+    SetStatus(heading);
     const InternetHandle session = OpenSession();
     if (!session) return PatchResult::Failed;
     const ResumePolicy policy;
@@ -309,16 +313,25 @@ PatchResult PreparePatch(const std::wstring& archive, const std::wstring& bin, P
     for (size_t index : check.needed)
         if (!state.manifest->entries[index].folder) neededRaw += state.manifest->entries[index].rawLength;
     SetBar(0);
-    std::set<std::string> packed;
     if (PatchPays(neededRaw, state.manifest->archiveSize))
-        state.result = FetchPatch(archive, *state.manifest, check.needed, packed, state.shortfall);
+        return FetchNeeded(archive, check, L"Baixando atualiza\u00e7\u00e3o...", state);
+    DiscardPatchPart(archive);
+    return state.result = PatchResult::Full;
+}
+
+PatchResult FetchNeeded(const std::wstring& archive, const InstalledCheck& check, const std::wstring& heading,
+                        PatchState& state) {
+    state.result = FetchPatch(archive, *state.manifest, check.needed, heading, state.packed, state.shortfall);
     if (state.result == PatchResult::Full) DiscardPatchPart(archive);
     for (const InstalledFile& file : check.intact)
-        if (!packed.count(file.path)) state.untouched.push_back(file);
+        if (!state.packed.count(file.path)) state.untouched.push_back(file);
     return state.result;
 }
 
 void BeforeExtraction(const std::wstring& archive, PatchState& state) {
+    // A repair's record already lists no file the unpacking writes but the missing ones, whose
+    // lines stay until they are back.
+    if (state.repair) return;
     if (state.result == PatchResult::Assembled) {
         WriteInstallRecord(state.untouched);
         return;
@@ -335,6 +348,16 @@ void BeforeExtraction(const std::wstring& archive, PatchState& state) {
 }
 
 void RecordInstall(const std::wstring& bin, const PatchState& state) {
+    if (state.repair && state.manifest) {
+        std::vector<InstalledFile> files = state.untouched;
+        for (const ManifestEntry& entry : state.manifest->entries) {
+            const std::optional<FileStamp> stamp =
+                state.packed.count(entry.path) ? StampOf(EntryPath(bin, entry.path)) : std::nullopt;
+            if (stamp && stamp->size == entry.size) files.push_back({entry.path, *stamp, entry.contentSha256});
+        }
+        WriteInstallRecord(files);
+        return;
+    }
     if (state.manifest && (state.result != PatchResult::Full || state.describesArchive))
         WriteInstallRecord(ManifestFilesOnDisk(*state.manifest, bin));
 }
