@@ -14,7 +14,8 @@
 enum class PatchResult {
     Full,       // no usable manifest, a patch would not pay, or the patch failed its checks
     Current,    // bin already holds every entry: only the version is left to record
-    Assembled,  // update_temp.zip holds the entries bin lacks
+    Assembled,  // update_temp.zip holds the entries bin lacks (and rebuilt files may wait beside it)
+    Rebuilt,    // rebuilt files alone wait beside update_temp.zip, which is not there
     Failed,     // the connection could not be mended; what arrived waits for the next start
 };
 
@@ -24,6 +25,8 @@ struct PatchState {
     std::vector<InstalledFile> untouched;  // intact files the assembled archive leaves alone
     bool describesArchive = false;         // the full archive received is the manifest's
     std::wstring shortfall;                // when it failed for want of disk space: what the player is told
+    // Chunked files rebuilt whole and verified beside the archive, and where they go in bin.
+    std::vector<std::pair<std::wstring, std::string>> rebuilt;
 };
 
 // On the worker thread, after the announcement: fetches and checks the manifest, finds what bin
@@ -35,6 +38,10 @@ PatchResult PreparePatch(const std::wstring& archive, const std::wstring& bin, P
 void BeforeExtraction(const std::wstring& archive, PatchState& state);
 // Once bin is complete: records the files whose content is now known.
 void RecordInstall(const std::wstring& bin, const PatchState& state);
+
+// After unpacking (if any): moves the rebuilt files into bin in place of the old ones and forgets
+// the patch. False when one could not be moved.
+bool InstallRebuilt(const std::wstring& bin, const PatchState& state, const std::wstring& archive);
 
 // Forgets a patch in progress (the client is current).
 void DiscardPatchPart(const std::wstring& archive);

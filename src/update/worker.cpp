@@ -171,11 +171,16 @@ void UpdateWorker() {
         }
         SetStatus(L"Extraindo arquivos...");
         BeforeExtraction(archive, patch);
-        if (!ExtractUpdateArchive(archive, bin)) {
+        if (patched != PatchResult::Rebuilt && !ExtractUpdateArchive(archive, bin)) {
             Finish(L"Falha ao extrair. Extraia update_temp.zip manualmente.");  // kept for a manual unpack
             return;
         }
         DeleteFileW(archive.c_str());
+        // A file rebuilt from its old self replaces it only now, whole and verified.
+        if (!InstallRebuilt(bin, patch, archive)) {
+            Finish(L"Falha ao instalar os arquivos atualizados. Tente novamente.");
+            return;
+        }
     }
 
     if (!PathFileExistsW(client.c_str())) {
