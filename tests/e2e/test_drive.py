@@ -44,6 +44,10 @@ ROWS = [  # name, link, replies, result, requests
     ("form past the first MiB", SHARE,
      {DIRECT: html(FILLER + '<form action="https://%s">' % LATE + FILLER * 7), LATE: ARCHIVE, USER: ARCHIVE}, True,
      [DIRECT, USER]),
+    # A page that trickles is read for 30 s at most: its form, past that, is never seen.
+    ("page trickled past its deadline", SHARE, {DIRECT: body(('<html>%s<form action="https://%s">' % (" " * 20, LATE))
+                                                             .encode(), piece=1, pause=2, content_type="text/html"),
+                                                LATE: ARCHIVE, USER: ARCHIVE}, True, [DIRECT, USER]),
 ]
 
 

@@ -40,7 +40,7 @@ ROWS = [  # name, handler, ok, seconds announced before each resumption, restart
      True, [1], 1, len(DATA)),
     ("no byte ranges", resumable(DATA, drops=[2 * Q], ranges=False), False, [], 1, 2 * Q),
     ("no validator", resumable(DATA, drops=[2 * Q], validator=None), False, [], 1, 2 * Q),
-    ("file changed: 200 restarts", changes_validator(resumable(DATA, drops=[2 * Q])), True, [1], 2,
+    ("file changed: 200 restarts", changes_validator(resumable(DATA, drops=[2 * Q])), True, [1, 1], 2,
      2 * Q + len(DATA)),
     ("wrong Content-Range", resumable(DATA, drops=[2 * Q], shift=1), True, [1, 1], 2, None),
     ("five failed resumptions", resumable(DATA, drops=[k * Q // 2 for k in range(1, 7)]), False, [1, 1, 1, 1, 2],
@@ -54,6 +54,9 @@ ROWS = [  # name, handler, ok, seconds announced before each resumption, restart
     # A changed file's piece: from zero; a piece asked for the whole: a failure.
     ("206 of a changed file", changes_validator(resumable(DATA, drops=[2 * Q]), True), True, [1, 1], 2, None),
     ("206 to a request for the whole file", body(DATA, status=206), False, [], 0, None),
+    # A 416: the file is now shorter than the part, which goes; the next try starts from zero.
+    ("416 to a resumption", refuses_ranges(body(b"", status=416), resumable(DATA, drops=[2 * Q])), True, [1, 1], 2,
+     2 * Q + len(DATA)),
 ]
 
 
