@@ -1,7 +1,8 @@
 #include "patch/chunk_rule.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
-#include <utility>
 
 namespace {
 
@@ -22,56 +23,71 @@ struct GearTable {
 };
 constexpr GearTable kGear;
 
-// 21 top bits before the normal length (a cut one byte in 2 MiB), 17 after (one in 128 KiB).
-constexpr uint64_t kHardMask = ~uint64_t{0} << (64 - 21);
-constexpr uint64_t kEasyMask = ~uint64_t{0} << (64 - 17);
+// A boundary may follow only an anchor, a byte 0xA5 followed by one whose top four bits are 0101
+// (one place in 4096), and does when the hash there has its 7 top bits clear: one byte in 512 Ki
+// ends a chunk. Only anchors are hashed, each over the 64 bytes that end with it (the value the
+// hash rolled over every byte would have), so the cost is the search for anchors, sixteen bytes at
+// a time. Its bytes are neither padding nor text.
+constexpr uint8_t kAnchorFirst = 0xA5, kAnchorHigh = 0x50, kHighBits = 0xF0;
+constexpr uint64_t kMask = ~uint64_t{0} << (64 - 7);
 
-// Runs the hash from data[at] on until it matches `mask` (true, `at` just past that byte) or
-// reaches `end` (false). Four bytes a step: the hash four bytes on is the hash shifted by four
-// plus a sum that does not wait for it, so the bytes in between are tested off the chain that
-// sets the pace.
-bool Scan(const uint8_t* data, size_t& at, size_t end, uint64_t& hash, uint64_t mask) {
-    const uint64_t* gear = kGear.words;
-    uint64_t h = hash;
-    size_t i = at;
-    for (; i + 4 <= end; i += 4) {
-        const uint64_t g1 = gear[data[i]], g2 = gear[data[i + 1]], g3 = gear[data[i + 2]], g4 = gear[data[i + 3]];
-        const uint64_t h1 = (h << 1) + g1, h2 = (h << 2) + (g1 << 1) + g2, h3 = (h2 << 1) + g3;
-        const uint64_t h4 = (h << 4) + (((g1 << 1) + g2) << 2) + (g3 << 1) + g4;
-        if (((h1 & mask) && (h2 & mask) && (h3 & mask) && (h4 & mask))) {
-            h = h4;
-            continue;
+bool IsAnchor(int before, uint8_t byte) { return before == kAnchorFirst && (byte & kHighBits) == kAnchorHigh; }
+
+// The index of the second byte of the first anchor in data[at..end) (its first byte may be
+// `before`, the byte preceding data[at], or -1), or end.
+size_t NextAnchor(const uint8_t* data, size_t at, size_t end, int before) {
+    if (at < end && IsAnchor(before, data[at])) return at;
+    const __m128i first = _mm_set1_epi8(static_cast<char>(kAnchorFirst)), high = _mm_set1_epi8(static_cast<char>(kAnchorHigh));
+    const __m128i highBits = _mm_set1_epi8(static_cast<char>(kHighBits));
+    for (; at + 17 <= end; at += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + 1));
+        auto found = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(_mm_and_si128(b, highBits), high))));
+        if (found != 0) {
+            for (; (found & 1) == 0; found >>= 1) ++at;
+            return at + 1;
         }
-        break;  // a match within these four: found byte by byte below
     }
-    bool found = false;
-    while (i < end && !found) {
-        h = (h << 1) + gear[data[i++]];
-        found = (h & mask) == 0;
+    for (; at + 1 < end; ++at)
+        if (IsAnchor(data[at], data[at + 1])) return at + 1;
+    return end;
+}
+
+// Rolls `hash` on through data[rolled..to): from at most 64 bytes back, as older ones would be
+// shifted out of it anyway.
+void Roll(const uint8_t* data, size_t& rolled, size_t to, uint64_t& hash) {
+    if (to - rolled > 64) {
+        hash = 0;
+        rolled = to - 64;
     }
-    hash = h;
-    at = i;
-    return found;
+    for (; rolled < to; ++rolled) hash = (hash << 1) + kGear.words[data[rolled]];
 }
 
 }  // namespace
 
 size_t ChunkCutter::Feed(const uint8_t* data, size_t size, bool& cut) {
     size_t at = 0;
-    // The first kChunkMinBytes of a chunk are never a boundary: they are not even hashed.
+    // The first kChunkMinBytes of a chunk are never a boundary: they are not even looked at.
     if (length_ < kChunkMinBytes) at = static_cast<size_t>(std::min<uint64_t>(kChunkMinBytes - length_, size));
     length_ += at;
     cut = false;
-    for (const auto& [limit, mask] : {std::pair{kChunkNormalBytes, kHardMask}, std::pair{kChunkMaxBytes, kEasyMask}}) {
-        if (cut || at == size || length_ >= limit) continue;
-        const size_t from = at;
-        cut = Scan(data, at, from + static_cast<size_t>(std::min<uint64_t>(limit - length_, size - from)), hash_, mask);
-        length_ += at - from;
+    const size_t end = at + static_cast<size_t>(std::min<uint64_t>(kChunkMaxBytes - length_, size - at));
+    size_t rolled = at;  // hash_ stands for the bytes before data[rolled]
+    // An anchor may straddle two pieces: the byte before this one counts if it was looked at.
+    const int before = length_ > kChunkMinBytes && at == 0 ? last_ : -1;
+    for (size_t anchor = NextAnchor(data, at, end, before); anchor < end && !cut;
+         anchor = NextAnchor(data, anchor + 1, end, data[anchor])) {
+        Roll(data, rolled, anchor + 1, hash_);
+        cut = (hash_ & kMask) == 0;
     }
+    if (!cut) Roll(data, rolled, end, hash_);  // the next piece goes on from here
+    length_ += rolled - at;
+    if (rolled > 0) last_ = data[rolled - 1];
     if (cut || length_ >= kChunkMaxBytes) {
         cut = true;
         length_ = 0;
         hash_ = 0;
     }
-    return at;
+    return rolled;
 }

@@ -11,10 +11,8 @@
 // Files of this size or more, stored in the archive, are listed by their chunks.
 constexpr uint64_t kChunkedFileBytes = uint64_t{4} << 20;
 // No chunk but a file's last is shorter than kChunkMinBytes; none is longer than kChunkMaxBytes.
-// Past kChunkNormalBytes a cut comes easier, which keeps lengths near their average (about
-// 0.7 MiB).
+// Past the minimum a byte ends a chunk one time in 512 Ki, so lengths average about 0.75 MiB.
 constexpr uint64_t kChunkMinBytes = uint64_t{256} << 10;
-constexpr uint64_t kChunkNormalBytes = uint64_t{512} << 10;
 constexpr uint64_t kChunkMaxBytes = uint64_t{4} << 20;
 
 // One chunk of a file's content.
@@ -34,5 +32,6 @@ public:
 
 private:
     uint64_t length_ = 0;  // of the chunk in progress
-    uint64_t hash_ = 0;
+    uint64_t hash_ = 0;    // of the bytes looked at so far (only the last 64 count)
+    uint8_t last_ = 0;     // the last byte fed
 };

@@ -284,11 +284,11 @@ def missing_chunks(old_manifest, new_manifest):
     return ["bytes=%d-%d" % tuple(r) for r in ranges]
 
 
-CHUNKED = [  # name, pack in bin (None: missing), pack published, deflated, server, what is fetched
+CHUNKED = [  # name, pack in bin (None: missing), pack published, deflated, server, what is fetched (MiB at most)
     ("insertion: the chunks after it reused", PACK, edited(PACK, 0.1, put=random.Random(1).randbytes(100 << 10)),
-     False, {}, 2),
-    ("deletion: a pack that shrank", PACK, edited(PACK, 0.7, cut=50 << 10), False, {}, 2),
-    ("a damaged chunk in the old file", edited(PACK, 0.5, cut=1, put=b"?"), PACK, False, {}, 1),
+     False, {}, 3),
+    ("deletion: a pack that shrank", PACK, edited(PACK, 0.7, cut=50 << 10), False, {}, 3),
+    ("a damaged chunk in the old file", edited(PACK, 0.5, cut=1, put=b"?"), PACK, False, {}, 4),
     ("old file missing", None, PACK, False, {}, "entry"),
     ("stored turned deflated", PACK, edited(PACK, 0.3, cut=1, put=b"?"), True, {}, "entry"),
     ("tampered chunk on the server", PACK, edited(PACK, 0.3, cut=1, put=b"?"), False, dict(tamper=True), "full"),
