@@ -156,13 +156,12 @@ bool AddChunkLine(std::vector<ManifestEntry>& entries, const std::string& line) 
         return entry.dataOffset != 0;
     }
     const std::vector<std::string> f = SplitFields(line, 4);
-    const std::optional<uint64_t> offset = f.size() == 4 && f[0] == "C" ? Number(f[1]) : std::nullopt;
-    const std::optional<uint64_t> length = offset ? Number(f[2]) : std::nullopt;
-    const std::optional<std::array<uint8_t, 32>> digest = length ? Digest(f[3]) : std::nullopt;
+    if (f.size() != 4 || f[0] != "C" || entry.dataOffset == 0) return false;
     const uint64_t expected = entry.chunks.empty() ? 0 : entry.chunks.back().offset + entry.chunks.back().length;
-    if (!digest || entry.dataOffset == 0 || *offset != expected || *length == 0 || *length > kChunkMaxBytes)
-        return false;
-    entry.chunks.push_back({*offset, *length, *digest});
+    const uint64_t length = Number(f[2]).value_or(0);
+    const std::optional<std::array<uint8_t, 32>> digest = Digest(f[3]);
+    if (Number(f[1]) != expected || length == 0 || length > kChunkMaxBytes || !digest) return false;
+    entry.chunks.push_back({expected, length, *digest});
     return true;
 }
 
