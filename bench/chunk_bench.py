@@ -90,13 +90,17 @@ def main():
     ap.add_argument("--size-mb", type=int, default=2048)
     ap.add_argument("--rounds", type=int, default=3)
     ap.add_argument("--rate-mb", type=int, default=100, help="the line's pace, MiB a second")
+    ap.add_argument("--reuse", action="store_true", help="keep archives and manifests an earlier run left in --work")
     args = ap.parse_args()
     build, work = Path(args.build), Path(args.work)
     env = dict({k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}, WINEDEBUG="-all",
                no_proxy="127.0.0.1")
     shutil.copy(build / "tests/standin.exe", Path(env["WINEPREFIX"]) / "drive_c/windows/system32/tar.exe")
-    shutil.rmtree(work, ignore_errors=True)
-    work.mkdir(parents=True)
+    if not args.reuse:
+        shutil.rmtree(work, ignore_errors=True)
+    for leftover in ("old", "run"):
+        shutil.rmtree(work / leftover, ignore_errors=True)
+    work.mkdir(parents=True, exist_ok=True)
     try:
         return bench(args, build, work, env)
     finally:
@@ -110,10 +114,11 @@ def bench(args, build, work, env):
     manifests = {}
     for version, parts in ((1, [(b"old", 0, size)]), (2, pieces)):
         archive = work / ("client%d.zip" % version)
-        write_pack_zip(archive, build / "tests/standin.exe", parts)
-        done = wine(env, build / "VelmoraTool.exe", "manifest", winpath(archive))
-        if done.returncode != 0:
-            sys.exit(done.stdout.decode(errors="replace"))
+        if not (args.reuse and Path(str(archive) + ".manifest").exists()):
+            write_pack_zip(archive, build / "tests/standin.exe", parts)
+            done = wine(env, build / "VelmoraTool.exe", "manifest", winpath(archive))
+            if done.returncode != 0:
+                sys.exit(done.stdout.decode(errors="replace"))
         manifests[version] = Path(str(archive) + ".manifest").read_bytes()
     print("archives and manifests made in %.0f s" % (time.monotonic() - started), flush=True)
     archive_size = (work / "client2.zip").stat().st_size

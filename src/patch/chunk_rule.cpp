@@ -7,7 +7,7 @@
 namespace {
 
 // A gear hash: each byte shifts the hash one bit and adds the byte's random word, so a hash bit
-// k places up depends on the last k+1 bytes only. The masks test the top bits, which depend on
+// k places up depends on the last k+1 bytes only. The mask tests the top bits, which depend on
 // the last 64 bytes.
 struct GearTable {
     uint64_t words[256] = {};

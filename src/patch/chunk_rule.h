@@ -11,7 +11,7 @@
 // Files of this size or more, stored in the archive, are listed by their chunks.
 constexpr uint64_t kChunkedFileBytes = uint64_t{4} << 20;
 // No chunk but a file's last is shorter than kChunkMinBytes; none is longer than kChunkMaxBytes.
-// Past the minimum a byte ends a chunk one time in 512 Ki, so lengths average about 0.75 MiB.
+// Past the minimum a byte ends a chunk one time in 512 Ki, so lengths average about 0.8 MiB.
 constexpr uint64_t kChunkMinBytes = uint64_t{256} << 10;
 constexpr uint64_t kChunkMaxBytes = uint64_t{4} << 20;
 

@@ -56,7 +56,10 @@ static int Unzip(const fs::path& archive, const fs::path& folder) {
         const std::string name = zip.substr(at + 30, nameLen);
         const fs::path target = folder / fs::u8path(name);
         fs::create_directories(target.parent_path());
-        if (name.back() != '/') std::ofstream(target, std::ios::binary).write(&zip[data], std::streamsize(size));
+        std::ofstream out;
+        if (name.back() != '/') out.open(target, std::ios::binary);
+        for (size_t done = 0; out && done < size; done += 1 << 30)  // the C runtime writes less than 2 GiB a call
+            out.write(&zip[data + done], std::streamsize(std::min<size_t>(size - done, 1 << 30)));
         at = data + size;
     }
     return 0;

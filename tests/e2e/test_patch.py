@@ -256,22 +256,25 @@ def edited(data, share, cut=0, put=b""):
     return data[:at] + put + data[at + cut:]
 
 
+def chunks(text):
+    """(archive offset, length, digest) of each chunk the tool listed for BIG in a manifest."""
+    lines = text.decode().splitlines()
+    start = lines.index(next(line for line in lines if line.endswith("\t" + BIG)))
+    base, found = None, []
+    for line in lines[start + 1:]:
+        kind, *f = line.split("\t")
+        if kind == "S":
+            base = int(f[0])
+        elif kind == "C":
+            found.append((base + int(f[0]), int(f[1]), f[2]))
+        else:
+            break
+    return found
+
+
 def missing_chunks(old_manifest, new_manifest):
     """The archive ranges of the new pack's chunks the old pack lacks, neighbours merged, as the tool
     listed both."""
-    def chunks(text):
-        lines = text.decode().splitlines()
-        start = lines.index(next(line for line in lines if line.endswith("\t" + BIG)))
-        base, found = None, []
-        for line in lines[start + 1:]:
-            kind, *f = line.split("\t")
-            if kind == "S":
-                base = int(f[0])
-            elif kind == "C":
-                found.append((base + int(f[0]), int(f[1]), f[2]))
-            else:
-                break
-        return found
     have = {(length, digest) for _, length, digest in chunks(old_manifest)}
     ranges = []
     for at, length, digest in chunks(new_manifest):
@@ -334,3 +337,20 @@ def test_drop_and_restart_mid_chunk(install, serve, httpserver, build, manifest)
     inst.start()
     update(inst)
     assert ranges_asked(httpserver) == [first, first, second, second] and bin_holds(inst, {BIG: new})
+
+
+def test_a_pack_changed_under_its_recorded_stamp(install, serve, httpserver, build, manifest):
+    """The record's chunks are taken at their word, so a damaged chunk is copied into the rebuilt file:
+    its digest stops it before bin, and the full download mends the pack."""
+    new = edited(PACK, 0.3, cut=1, put=b"?")
+    archive = zipped(dict(BASE, **{BIG: new}), build)
+    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(archive),
+           "/u.zip": ranged(archive)})
+    inst = install(installed(dict(BASE, **{BIG: edited(PACK, 0.8, cut=1, put=b"?")})), start=False)
+    stamp = 1700000000
+    os.utime(inst.dir / "bin" / BIG, (stamp, stamp))
+    (inst.dir / RECORD).write_text("%s %d %d %s\n" % (sha(PACK), len(PACK), stamp * 10 ** 7 + 116444736000000000, BIG) +
+                                   "".join("+%d %s\n" % c[1:] for c in chunks(manifest(zipped({BIG: PACK}, build)))))
+    inst.start()
+    update(inst)
+    assert bin_holds(inst, {BIG: new}) and ranges_asked(httpserver)[-1] is None
