@@ -1,5 +1,6 @@
 #include "app/elevation.h"
 
+#include <bcrypt.h>
 #include <shellapi.h>
 
 #include <atomic>
@@ -16,6 +17,26 @@ constexpr UINT kRequestTimeoutMs = 15000;    // a start takes a moment; a hung l
 
 }  // namespace
 
+const std::wstring& RequestKey() {
+    // 128 random bits, made once: the elevated copy gets them on its command line, which no
+    // process without administrator rights can read, and sends them with every request.
+    static const std::wstring key = [] {
+        unsigned char bytes[16] = {};
+        std::wstring hex;
+        if (BCryptGenRandom(nullptr, bytes, sizeof(bytes), BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) return hex;
+        for (unsigned char b : bytes) hex += {L"0123456789abcdef"[b >> 4], L"0123456789abcdef"[b & 15]};
+        return hex;
+    }();
+    return key;
+}
+
+std::optional<std::wstring> RequestText(const std::wstring& payload, const std::wstring& key) {
+    if (key.empty() || payload.size() <= key.size() || payload.compare(0, key.size(), key) != 0 ||
+        payload[key.size()] != L'\n')
+        return std::nullopt;
+    return payload.substr(key.size() + 1);
+}
+
 bool FolderWritable(const std::wstring& folder) {
     const std::wstring probe = folder + L"\\.velmora_write_check_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
                                std::to_wstring(GetTickCount()) + L".tmp";
@@ -30,7 +51,8 @@ bool FolderWritable(const std::wstring& folder) {
 bool RestartElevated() {
     const std::wstring exe = ModulePath();
     const std::wstring parameters =
-        JoinArguments(HandoverArguments(CurrentArguments(), GetCurrentProcessId(), true));
+        JoinArguments(HandoverArguments(CurrentArguments(), GetCurrentProcessId(), true, RequestKey(),
+                                        CurrentArguments().installedFor));
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOCLOSEPROCESS;
@@ -70,8 +92,9 @@ std::optional<bool> AskPlayerLauncher(PlayerRequest request, const std::wstring&
     const LaunchArguments& args = CurrentArguments();
     if (!args.elevated || args.predecessor == 0) return std::nullopt;
     const HWND player = LauncherWindowOf(args.predecessor);
-    COPYDATASTRUCT data = {static_cast<ULONG_PTR>(request), static_cast<DWORD>(text.size() * sizeof(wchar_t)),
-                           const_cast<wchar_t*>(text.c_str())};
+    std::wstring payload = args.requestKey + L"\n" + text;
+    COPYDATASTRUCT data = {static_cast<ULONG_PTR>(request), static_cast<DWORD>(payload.size() * sizeof(wchar_t)),
+                           &payload[0]};
     DWORD_PTR done = FALSE;
     return player &&
            SendMessageTimeoutW(player, WM_COPYDATA, reinterpret_cast<WPARAM>(g_hwndMain),

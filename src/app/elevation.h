@@ -34,13 +34,21 @@ void WaitForElevatedCopy();
 enum class PlayerRequest : ULONG_PTR {
     StartClient = 1,  // the text is ClientExe
     OpenSite,         // the text is the web address to open
-    StartHeir,        // the launcher's exe has been replaced: start it
+    StartHeir,        // the launcher's exe has been replaced: start it; the text is the MinLauncherBuild it meets
 };
 
 // In an elevated copy the elevation offer started: has the player's launcher carry out
 // `request`, and says whether it did. Nothing when this launcher is no such copy, so the
 // caller does it itself.
 std::optional<bool> AskPlayerLauncher(PlayerRequest request, const std::wstring& text);
+
+// The secret the player's launcher hands its elevated copy; empty when none could be made (then
+// no request is heard).
+const std::wstring& RequestKey();
+
+// The request's text when `payload` (what the copy sent) starts with `key` and a line break:
+// the window handle a message names is the sender's own word, so the secret is what is checked.
+std::optional<std::wstring> RequestText(const std::wstring& payload, const std::wstring& key);
 
 // The process id of the elevated copy this launcher started; 0 when none.
 DWORD ElevatedCopyId();

@@ -6,6 +6,7 @@
 
 #include <optional>
 
+#include "app/arguments.h"
 #include "app/elevation.h"
 #include "app/single_instance.h"
 #include "app/state.h"
@@ -20,7 +21,21 @@ std::wstring MissingClientMessage(const std::wstring& clientPath) {
     return L"Execut\u00e1vel n\u00e3o encontrado:\n" + clientPath;
 }
 
+bool ClientInsideBin(const std::wstring& clientExe) {
+    if (clientExe.empty() || clientExe.find(L':') != std::wstring::npos) return false;
+    for (size_t start = 0; start <= clientExe.size();) {
+        size_t end = clientExe.find_first_of(L"\\/", start);
+        if (end == std::wstring::npos) end = clientExe.size();
+        std::wstring part = clientExe.substr(start, end - start);
+        part.erase(part.find_last_not_of(L". ") + 1);  // Windows drops trailing dots and blanks: "..." is ".."
+        if (part.empty()) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 bool StartClient(const std::wstring& clientExe) {
+    if (!ClientInsideBin(clientExe)) return false;
     const std::wstring folder = ClientFolder(g_baseDir);
     const std::wstring exe = ClientPath(g_baseDir, clientExe);
     STARTUPINFOW si = {};
@@ -51,22 +66,24 @@ void LaunchClient() {
     PostQuitMessage(0);
 }
 
-LRESULT OnPlayerRequest(HWND sender, const COPYDATASTRUCT& data) {
-    DWORD senderId = 0;
-    GetWindowThreadProcessId(sender, &senderId);
-    if (senderId == 0 || senderId != ElevatedCopyId()) return FALSE;
-    const std::wstring text = data.lpData ? std::wstring(static_cast<const wchar_t*>(data.lpData),
-                                                         data.cbData / sizeof(wchar_t))
-                                          : std::wstring();
+LRESULT OnPlayerRequest(const COPYDATASTRUCT& data) {
+    if (ElevatedCopyId() == 0) return FALSE;  // only a launcher that started a copy listens
+    const std::optional<std::wstring> text =
+        RequestText(data.lpData ? std::wstring(static_cast<const wchar_t*>(data.lpData), data.cbData / sizeof(wchar_t))
+                                : std::wstring(),
+                    RequestKey());
+    if (!text) return FALSE;
     switch (static_cast<PlayerRequest>(data.dwData)) {
     case PlayerRequest::StartClient:
-        if (!StartClient(text)) return FALSE;
+        if (!StartClient(*text)) return FALSE;
         break;
-    case PlayerRequest::StartHeir:
-        if (!StartHeir(ModulePath())) return FALSE;
+    case PlayerRequest::StartHeir: {
+        const std::optional<int32_t> build = BuildNumberOf(*text);
+        if (!build || !StartHeir(ModulePath(), *build)) return FALSE;
         break;
+    }
     case PlayerRequest::OpenSite: {
-        const std::wstring site = SiteToOpen(text);
+        const std::wstring site = SiteToOpen(*text);
         return !site.empty() && reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", site.c_str(), nullptr,
                                                                         nullptr, SW_SHOWNORMAL)) > 32;
     }

@@ -102,9 +102,10 @@ bool ClaimInstance(const std::wstring& folder, const LaunchArguments& args) {
     return true;
 }
 
-bool StartHeir(const std::wstring& exe) {
+bool StartHeir(const std::wstring& exe, int32_t installedFor) {
     std::wstring commandLine =
-        JoinArguments({exe}) + L" " + JoinArguments(HandoverArguments(CurrentArguments(), GetCurrentProcessId(), false));
+        JoinArguments({exe}) + L" " +
+        JoinArguments(HandoverArguments(CurrentArguments(), GetCurrentProcessId(), false, std::wstring(), installedFor));
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     RECT window;

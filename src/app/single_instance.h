@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "app/arguments.h"
@@ -21,8 +22,9 @@ bool ClaimInstance(const std::wstring& folder, const LaunchArguments& args);
 
 // Starts `exe` from the install folder as this launcher's heir: this launcher's arguments and
 // the handover marker, the folder's mutex in its hands before it runs, its window where this
-// launcher's is. The caller closes this launcher on success.
-bool StartHeir(const std::wstring& exe);
+// launcher's is, and the MinLauncherBuild it was installed to meet, so that one that still does
+// not meet it does not replace itself again. The caller closes this launcher on success.
+bool StartHeir(const std::wstring& exe, int32_t installedFor);
 
 // The window of the launcher with this process id, shown or not.
 HWND LauncherWindowOf(DWORD processId);

@@ -33,6 +33,7 @@ struct LauncherConfig {
     std::wstring LauncherSignature;
     // Remote only: the manifest of the archive, which lets an update fetch just what bin lacks.
     std::wstring UpdateManifest;
+    std::wstring UpdateManifestSHA256;  // its digest, which lets it count without a key
 };
 
 extern LauncherConfig g_config;

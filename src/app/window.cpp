@@ -90,7 +90,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return reinterpret_cast<LRESULT>(g_bgBrush);
     }
     case WM_COPYDATA:
-        return OnPlayerRequest(reinterpret_cast<HWND>(wParam), *reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        return OnPlayerRequest(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_ENABLE_PLAY:
         EnableWindow(g_hwndPlay, TRUE);
         SetFocus(g_hwndPlay);

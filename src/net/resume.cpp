@@ -110,6 +110,7 @@ Outcome Attempt(HINTERNET session, Transfer& t, const ArchiveHooks& hooks, const
     const uint64_t length = continues ? (t.info.length != 0 ? t.info.length : range->total)
                                       : ParseByteCount(QueryHeader(response.get(), HTTP_QUERY_CONTENT_LENGTH)).value_or(0);
     const uint64_t end = continues ? range->last + 1 : length;
+    if (hooks.maxBytes != 0 && end > hooks.maxBytes) return Outcome::Failed;
     if (hooks.room && end > t.have && !hooks.room(end - t.have)) return Outcome::Failed;
 
     FileHandle file(nullptr);
@@ -136,7 +137,8 @@ Outcome Attempt(HINTERNET session, Transfer& t, const ArchiveHooks& hooks, const
     if (!file) return Outcome::Failed;
 
     const Streamed body =
-        StreamBody(response.get(), file.get(), t.have, t.info.length, end, hooks.progress, hooks.chunk);
+        StreamBody(response.get(), file.get(), t.have, t.info.length, end != 0 ? end : hooks.maxBytes, hooks.progress,
+                   hooks.chunk);
     t.have += body.written;
     if (body.writeFailed) {
         if (body.diskFull && hooks.diskFull) hooks.diskFull(t.info.length > t.have ? t.info.length - t.have : 0);

@@ -25,6 +25,7 @@ struct ArchiveHooks {
     std::function<bool(uint64_t bytesToCome)> room;
     // A write failed for lack of room, with the bytes the file still lacked; the part stays.
     std::function<void(uint64_t bytesMissing)> diskFull;
+    uint64_t maxBytes = 0;  // a file announced or arriving longer fails; 0: no cap
 };
 
 // The partly received archive and its record, beside `archivePath`.

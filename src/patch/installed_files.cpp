@@ -44,7 +44,10 @@ std::wstring EntryPath(const std::wstring& bin, const std::string& path) {
     if (!relative.empty() && relative.back() == L'/') relative.pop_back();
     for (wchar_t& c : relative)
         if (c == L'/') c = L'\\';
-    return bin + L"\\" + relative;
+    std::wstring full = bin + L"\\" + relative;
+    // Past MAX_PATH the file functions take only the extended form; bin is already a full path.
+    if (full.size() < MAX_PATH || full.compare(0, 4, L"\\\\?\\") == 0) return full;
+    return full.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
 }
 
 bool FileHasher::Read(const std::wstring& path, const std::function<void(const uint8_t*, size_t)>& take,

@@ -16,7 +16,8 @@
 // The record's place: installed_files.txt beside version.txt.
 std::wstring InstallRecordPath();
 
-// Where a manifest path lands under `bin` (no trailing backslash for a folder).
+// Where a manifest path lands under `bin` (no trailing backslash for a folder), in the extended
+// "\\?\" form when it is MAX_PATH long or longer.
 std::wstring EntryPath(const std::wstring& bin, const std::string& path);
 
 // Reads files in pieces of its buffer. One for many files: under Wine a fresh megabyte for each

@@ -1,7 +1,10 @@
 #include "patch/manifest.h"
 
+#include <windows.h>
+
 #include <algorithm>
-#include <set>
+#include <map>
+#include <string_view>
 
 #include "app/text.h"
 #include "net/headers.h"
@@ -68,51 +71,80 @@ std::optional<uint32_t> Crc(const std::string& field) {
     return value;
 }
 
-// The code points of valid UTF-8.
-std::u32string CodePoints(const std::string& utf8) {
-    std::u32string out;
-    for (size_t i = 0; i < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-        for (size_t k = 1; k < length && i + k < utf8.size(); ++k) c = c << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        out.push_back(c);
-        i += length;
+// Windows' own limits: a name of at most 255 UTF-16 units, a path of at most 32767, and what a
+// zip's name field holds (a folder's trailing '/' included), or the patch could not write it.
+const size_t kMaxComponentUnits = 255;
+const size_t kMaxPathUnits = 32767;
+const size_t kMaxZipName = 0xFFFF;
+
+// The key under which Windows finds a file: names compared as the system upper-cases them
+// (one unit for one), and '/' below every other character, so that the entries under a name
+// sort right after it.
+std::wstring Folded(std::wstring name) {
+    if (!name.empty() && name.back() == L'/') name.pop_back();  // a folder and a file of one name collide
+    if (!name.empty()) {
+        std::wstring upper(name.size(), L'\0');
+        if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.c_str(), static_cast<int>(name.size()), &upper[0],
+                          static_cast<int>(upper.size()), nullptr, nullptr, 0) == static_cast<int>(name.size()))
+            name = std::move(upper);
     }
-    return out;
+    for (wchar_t& c : name)
+        if (c == L'/') c = L'\0';
+    return name;
 }
 
-// Upper case to lower case as Windows folds file names, for the alphabets client files are
-// named in: Latin (ASCII, Latin-1, Latin Extended-A), Greek and Cyrillic.
-char32_t FoldCase(char32_t c) {
-    if ((c >= U'A' && c <= U'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
-        (c >= 0x410 && c <= 0x42F))
-        return c + 0x20;
-    if (c >= 0x400 && c <= 0x40F) return c + 0x50;
-    if (c == 0x178) return 0xFF;
-    const bool evenUpper = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
-    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if ((evenUpper && c % 2 == 0) || (oddUpper && c % 2 == 1)) return c + 1;
-    return c;
+// A component Windows would not create as named: a device (CON, COM1, COM\u00b9... with or
+// without extension, blanks before the dot ignored), an NTFS metadata file, or what could be
+// another file's short 8.3 alias (PROGRA~1.DLL). Every such name is short: a long one costs nothing.
+bool IsReservedName(std::wstring_view component) {
+    const size_t dot = component.find(L'.');
+    std::wstring_view base = component.substr(0, dot);
+    const std::wstring_view extension = dot == std::wstring_view::npos ? std::wstring_view() : component.substr(dot + 1);
+    const size_t tilde = base.rfind(L'~');
+    if (tilde != std::wstring_view::npos && tilde + 1 < base.size() && base.size() <= 8 && extension.size() <= 3 &&
+        extension.find(L'.') == std::wstring_view::npos &&
+        base.find_first_not_of(L"0123456789", tilde + 1) == std::wstring_view::npos)
+        return true;
+    while (!base.empty() && base.back() == L' ') base.remove_suffix(1);
+    if (base.size() < 3 || base.size() > 8) return false;
+    wchar_t buffer[8];
+    for (size_t i = 0; i < base.size(); ++i)
+        buffer[i] = base[i] >= L'A' && base[i] <= L'Z' ? static_cast<wchar_t>(base[i] - L'A' + L'a') : base[i];
+    const std::wstring_view lower(buffer, base.size());
+    using namespace std::string_view_literals;
+    for (const std::wstring_view name : {L"$mft"sv, L"$mftmirr"sv, L"$logfile"sv, L"$volume"sv, L"$attrdef"sv, L"$bitmap"sv,
+                                         L"$boot"sv, L"$badclus"sv, L"$secure"sv, L"$upcase"sv, L"$extend"sv})
+        if (dot == std::wstring_view::npos && lower == name) return true;
+    for (const std::wstring_view name : {L"con"sv, L"prn"sv, L"aux"sv, L"nul"sv, L"conin$"sv, L"conout$"sv})
+        if (lower == name) return true;
+    return lower.size() == 4 && (lower.substr(0, 3) == L"com"sv || lower.substr(0, 3) == L"lpt"sv) &&
+           L"0123456789\u00b9\u00b2\u00b3"sv.find(lower[3]) != std::wstring_view::npos;
 }
 
-std::u32string Folded(const std::string& path) {
-    std::u32string out = CodePoints(path);
-    if (!out.empty() && out.back() == U'/') out.pop_back();  // a folder and a file of one name collide
-    for (char32_t& c : out) c = FoldCase(c);
-    return out;
+// The path as UTF-16 when IsSafeManifestPath accepts it.
+std::optional<std::wstring> SafeWidePath(const std::string& path) {
+    if (path.empty() || path.size() > kMaxZipName || !IsValidUtf8(path) || HasUtf8Bom(path)) return std::nullopt;
+    const std::wstring wide = DecodeText(path);
+    if (wide.size() > kMaxPathUnits) return std::nullopt;
+    const size_t end = wide.back() == L'/' ? wide.size() - 1 : wide.size();
+    for (size_t start = 0; start <= end;) {
+        size_t slash = wide.find(L'/', start);
+        if (slash == std::wstring::npos || slash > end) slash = end;
+        const std::wstring_view component = std::wstring_view(wide).substr(start, slash - start);
+        // Windows drops trailing dots and blanks, so "a." would be "a" (and ".." the parent).
+        if (component.empty() || component.size() > kMaxComponentUnits || component.back() == L'.' ||
+            component.back() == L' ' || IsReservedName(component))
+            return std::nullopt;
+        start = slash + 1;
+    }
+    for (wchar_t c : wide)
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || std::wstring_view(L"\\:*?\"<>|").find(c) != std::wstring_view::npos)
+            return std::nullopt;
+    return wide;
 }
 
-// A component Windows would not create as named: a device name, with or without extension.
-bool IsDeviceName(const std::string& component) {
-    std::string base = component.substr(0, component.find('.'));
-    for (char& c : base) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) && base[3] >= '1' &&
-           base[3] <= '9';
-}
-
-std::optional<ManifestEntry> ParseEntry(const std::string& line) {
+// An entry line; `key` gets its name as Folded makes it.
+std::optional<ManifestEntry> ParseEntry(const std::string& line, std::wstring& key) {
     const bool folder = line.compare(0, 2, "D\t") == 0;
     if (!folder && line.compare(0, 2, "F\t") != 0) return std::nullopt;
     const std::vector<std::string> f = SplitFields(line, folder ? 7 : 9);
@@ -138,7 +170,9 @@ std::optional<ManifestEntry> ParseEntry(const std::string& line) {
     entry.compressedSize = *compressed;
     entry.path = f[at + 5];
     const bool endsWithSlash = !entry.path.empty() && entry.path.back() == '/';
-    if (endsWithSlash != folder || !IsSafeManifestPath(entry.path)) return std::nullopt;
+    std::optional<std::wstring> wide = SafeWidePath(entry.path);
+    if (endsWithSlash != folder || !wide) return std::nullopt;
+    key = Folded(std::move(*wide));
     // Whatever else a raw range holds, it holds a local header and the data.
     if (entry.compressedSize > entry.rawLength || entry.rawLength - entry.compressedSize < kLocalHeaderBytes)
         return std::nullopt;
@@ -176,17 +210,17 @@ bool ChunksHold(const ManifestEntry& entry) {
 }
 
 // No two paths name one file, no file stands where another entry needs a folder, and no two
-// raw ranges share a byte.
-bool Consistent(const Manifest& manifest) {
-    std::set<std::u32string> names, files;
-    for (const ManifestEntry& entry : manifest.entries) {
-        const std::u32string name = Folded(entry.path);
-        if (!names.insert(name).second) return false;
-        if (!entry.folder) files.insert(name);
+// raw ranges share a byte. Sorted by their keys, the entries under a file follow it at once.
+bool Consistent(const Manifest& manifest, std::vector<std::wstring>& keys) {
+    std::map<std::wstring, bool> names;  // key, whether a file
+    for (size_t i = 0; i < keys.size(); ++i)
+        if (!names.emplace(std::move(keys[i]), !manifest.entries[i].folder).second) return false;
+    for (auto it = names.begin(), next = std::next(it); next != names.end(); it = next++) {
+        const std::wstring& name = it->first;
+        if (it->second && next->first.size() > name.size() && next->first[name.size()] == L'\0' &&
+            next->first.compare(0, name.size(), name) == 0)
+            return false;
     }
-    for (const std::u32string& name : names)
-        for (size_t slash = name.find(U'/'); slash != std::u32string::npos; slash = name.find(U'/', slash + 1))
-            if (files.count(name.substr(0, slash))) return false;
     std::vector<std::pair<uint64_t, uint64_t>> ranges;
     for (const ManifestEntry& entry : manifest.entries) {
         if (!ChunksHold(entry)) return false;
@@ -201,23 +235,7 @@ bool Consistent(const Manifest& manifest) {
 
 }  // namespace
 
-bool IsSafeManifestPath(const std::string& path) {
-    if (path.empty() || !IsValidUtf8(path)) return false;
-    const size_t end = path.back() == '/' ? path.size() - 1 : path.size();
-    for (size_t start = 0; start <= end;) {
-        size_t slash = path.find('/', start);
-        if (slash == std::string::npos || slash > end) slash = end;
-        const std::string component = path.substr(start, slash - start);
-        // Windows drops trailing dots and blanks, so "a." would be "a" (and ".." the parent).
-        if (component.empty() || component.back() == '.' || component.back() == ' ' || IsDeviceName(component))
-            return false;
-        start = slash + 1;
-    }
-    for (char32_t c : CodePoints(path))
-        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || std::u32string_view(U"\\:*?\"<>|").find(c) != std::u32string_view::npos)
-            return false;
-    return true;
-}
+bool IsSafeManifestPath(const std::string& path) { return SafeWidePath(path).has_value(); }
 
 std::string FormatManifest(const Manifest& manifest) {
     std::string out = std::string(kMagic) + "\narchive\t" + std::to_string(manifest.archiveSize) + "\t" +
@@ -240,6 +258,7 @@ std::string FormatManifest(const Manifest& manifest) {
 std::optional<Manifest> ParseManifest(const std::string& text) {
     if (!IsValidUtf8(text)) return std::nullopt;
     Manifest manifest;
+    std::vector<std::wstring> keys;  // each entry's, for Consistent
     int headerLines = 0;
     bool chunked = false;  // the format that may list chunks
     for (size_t start = 0; start < text.size();) {
@@ -264,11 +283,11 @@ std::optional<Manifest> ParseManifest(const std::string& text) {
         } else if (chunked && (line.compare(0, 2, "S\t") == 0 || line.compare(0, 2, "C\t") == 0)) {
             if (!AddChunkLine(manifest.entries, line)) return std::nullopt;
         } else {
-            std::optional<ManifestEntry> entry = ParseEntry(line);
+            std::optional<ManifestEntry> entry = ParseEntry(line, keys.emplace_back());
             if (!entry) return std::nullopt;
             manifest.entries.push_back(std::move(*entry));
         }
     }
-    if (headerLines < 2 || !Consistent(manifest)) return std::nullopt;
+    if (headerLines < 2 || !Consistent(manifest, keys)) return std::nullopt;
     return manifest;
 }

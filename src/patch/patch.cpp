@@ -38,14 +38,13 @@ std::wstring RebuiltFile(const std::wstring& archive, size_t entry) {
     return archive + L".rebuilt." + std::to_wstring(entry);
 }
 
-// Under a publisher key the manifest counts only when signed and made for the archive the signed
-// configuration names; a published digest must be the manifest's in any case, or the patch would
-// install what the full download refuses.
+// The manifest counts only when signed under a key or its own digest is published where the
+// archive's is, and it must be made for the archive the configuration names: otherwise the patch
+// would install what the full download refuses.
 std::optional<Manifest> FetchManifest() {
     const std::optional<std::string> bytes = FetchRemoteBytes(g_config.UpdateManifest, kManifestLimit);
     if (!bytes) return std::nullopt;
-    const bool keyed = !g_config.UpdatePublicKey.empty();
-    if (keyed && (g_config.UpdateSHA256.empty() || !ConfigSignedBy(*bytes, g_config.UpdatePublicKey)))
+    if (!ManifestUsable(*bytes, g_config.UpdateManifestSHA256, g_config.UpdateSHA256, g_config.UpdatePublicKey))
         return std::nullopt;
     std::optional<Manifest> manifest = ParseManifest(*bytes);
     if (!manifest || manifest->archiveSize < kMinArchiveBytes ||

@@ -26,6 +26,7 @@ const std::vector<std::wstring> kIniKeys = {L"ServerName", L"ConfigURL", L"Versi
 const std::vector<std::wstring> kRemoteKeys = {
     L"ServerName",   L"VersionURL",      L"UpdateURL",     L"ClientExe",      L"SiteUrl",
     L"MinLauncherBuild", L"UpdateSHA256", L"UpdateSignature", L"UpdateVersion", L"UpdateManifest",
+    L"UpdateManifestSHA256",
     L"LauncherURL",  L"LauncherSHA256",  L"LauncherSignature"};
 
 // The remote configuration's UpdateManifest, when it applies.

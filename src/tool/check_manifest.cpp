@@ -42,6 +42,17 @@ std::optional<std::string> FetchManifest(Report& report, const std::wstring& url
 }
 
 void CheckSignature(Report& report, const std::string& bytes) {
+    const std::wstring digest = FormatSha256Hex(Sha256Of(bytes).value_or(std::array<uint8_t, 32>{}));
+    if (!g_config.UpdateManifestSHA256.empty()) {
+        if (ManifestUsable(bytes, g_config.UpdateManifestSHA256, L"", L""))
+            report(Mark::Ok, L"UpdateManifest: SHA-256 confere com UpdateManifestSHA256");
+        else
+            report(Mark::Error, L"UpdateManifest: SHA-256 " + digest + L" não confere com UpdateManifestSHA256 (o launcher "
+                                L"o ignora e baixa o arquivo inteiro): publique UpdateManifestSHA256=" + digest);
+    } else if (g_config.UpdatePublicKey.empty() && !g_config.UpdateSHA256.empty()) {
+        report(Mark::Error, L"UpdateManifest: sem UpdatePublicKey, com UpdateSHA256 e sem UpdateManifestSHA256 (o launcher "
+                            L"o ignora e baixa o arquivo inteiro): publique UpdateManifestSHA256=" + digest);
+    }
     const bool isSigned = SplitSignedText(bytes).has_value();
     if (g_config.UpdatePublicKey.empty()) {
         if (isSigned) report(Mark::Ok, L"UpdateManifest: assinado (não verificado: o INI não tem UpdatePublicKey)");

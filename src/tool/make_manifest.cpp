@@ -16,6 +16,7 @@
 #include "tool/inflate.h"
 #include "tool/report.h"
 #include "tool/zip_file.h"
+#include "verify/der.h"
 #include "verify/verify.h"
 
 namespace {
@@ -315,6 +316,7 @@ int MakeManifest(const std::wstring& archivePath, const std::wstring& manifestPa
                                        L" arquivo(s), " + std::to_wstring(folders) + L" pasta(s), " +
                                        std::to_wstring(chunked) + L" em trechos"));
     PrintError(L"Publique-o ao lado do zip e aponte UpdateManifest= para ele; com UpdatePublicKey, assine-o antes com "
-               L"VelmoraTool sign-config.");
+               L"VelmoraTool sign-config. Sem UpdatePublicKey e com UpdateSHA256, publique também:");
+    PrintLine(L"UpdateManifestSHA256=" + FormatSha256Hex(Sha256Of(text).value_or(std::array<uint8_t, 32>{})));
     return 0;
 }

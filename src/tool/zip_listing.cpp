@@ -64,7 +64,9 @@ std::optional<ZipEnd> FindZipEnd(std::string_view tail, uint64_t tailOffset) {
     ZipEnd end{Little(tail, at + 16, 4), Little(tail, at + 12, 4), Little(tail, at + 10, 2), false};
     if (at >= 20 && Little(tail, at - 20, 4) == kZip64LocatorSignature) {
         const uint64_t record = Little(tail, at - 20 + 8, 8);
-        if (record < tailOffset || record - tailOffset + 56 > at - 20) return std::nullopt;
+        // The record lies whole inside the tail, before the locator: an offset near 2^64 must not
+        // wrap around to a small one.
+        if (record < tailOffset || at - 20 < 56 || record - tailOffset > at - 20 - 56) return std::nullopt;
         const size_t r = static_cast<size_t>(record - tailOffset);
         if (Little(tail, r, 4) != kZip64EndSignature) return std::nullopt;
         end = {Little(tail, r + 48, 8), Little(tail, r + 40, 8), Little(tail, r + 32, 8), true};

@@ -1,6 +1,9 @@
 #include "update/extract.h"
 
+#include <memory>
 #include <vector>
+
+#include "update/tool_environment.h"
 
 namespace {
 
@@ -31,6 +34,23 @@ struct ChildHandles {
         if (info.hThread) CloseHandle(info.hThread);
     }
 };
+
+// This process's environment strings.
+std::vector<std::wstring> CurrentEnvironment() {
+    std::vector<std::wstring> entries;
+    struct Free {
+        void operator()(wchar_t* block) const { FreeEnvironmentStringsW(block); }
+    };
+    const std::unique_ptr<wchar_t, Free> block(GetEnvironmentStringsW());
+    for (const wchar_t* at = block.get(); at && *at; at += entries.back().size() + 1) entries.emplace_back(at);
+    return entries;
+}
+
+std::wstring WindowsFolder() {
+    wchar_t buf[MAX_PATH];
+    const UINT n = GetSystemWindowsDirectoryW(buf, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(buf, n) : std::wstring();
+}
 
 }  // namespace
 
@@ -84,9 +104,11 @@ int RunHidden(const std::wstring& commandLine, DWORD waitMs, const std::wstring&
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     ChildHandles child;
+    std::wstring environment = ToolEnvironment(CurrentEnvironment(), SystemFolder(), WindowsFolder());
     // Suspended until it is in the job, so not even its first instructions run outside it.
     if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), buffer.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup, &child.info))
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, &environment[0], nullptr,
+                        &startup, &child.info))
         return -1;
     // A job the launcher was started in may refuse nesting; the update still goes ahead then.
     if (HANDLE job = ToolJob()) AssignProcessToJobObject(job, child.info.hProcess);

@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 
+#include "app/arguments.h"
 #include "app/build.h"
 #include "app/elevation.h"
 #include "app/window.h"
@@ -25,6 +26,7 @@ void ApplyEntry(LauncherConfig& config, const std::wstring& key, const std::wstr
     else if (key == L"UpdateSHA256") config.UpdateSHA256 = value;
     else if (key == L"UpdateSignature") config.UpdateSignature = value;
     else if (key == L"UpdateManifest") config.UpdateManifest = value;
+    else if (key == L"UpdateManifestSHA256") config.UpdateManifestSHA256 = value;
     else if (key == L"UpdateVersion") config.UpdateVersion = value;
     else if (key == L"LauncherURL") config.LauncherURL = value;
     else if (key == L"LauncherSHA256") config.LauncherSHA256 = value;
@@ -101,7 +103,10 @@ bool ApplyRemoteConfig() {
     SetWindowTextW(g_hwndMain, MainCaption(g_config.ServerName).c_str());
 
     if (g_config.MinLauncherBuild <= LauncherBuild()) return true;
-    if (ReplaceLauncher()) {  // the new launcher has started and takes over
+    // Installed to meet this minimum and still short of it (its version text claimed more than it
+    // was built as): replacing it again would only loop.
+    const std::optional<int32_t> installedFor = CurrentArguments().installedFor;
+    if (!(installedFor && *installedFor >= g_config.MinLauncherBuild) && ReplaceLauncher()) {  // the new launcher has started and takes over
         PostMessageW(g_hwndMain, WM_CLOSE, 0, 0);
         g_busy.exchange(false);
         return false;

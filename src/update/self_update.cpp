@@ -8,8 +8,10 @@
 #include "app/single_instance.h"
 #include "app/state.h"
 #include "app/window.h"
+#include "net/disk_space.h"
 #include "net/progress.h"
 #include "net/resume.h"
+#include "update/launcher_swap.h"
 #include "verify/launcher_image.h"
 #include "verify/verification.h"
 #include "verify/verify.h"
@@ -29,6 +31,9 @@ bool FetchLauncher(const std::wstring& fresh) {
     };
     hooks.restarting = [&hash]() { hash = Sha256(); };
     hooks.chunk = [&hash](const char* data, size_t size) { hash.Update(data, size); };
+    // Capped while it arrives at what is accepted afterwards, and held against the disk's room.
+    hooks.maxBytes = kMaxLauncherBytes;
+    hooks.room = [](uint64_t bytes) { return FreeSpaceShortfall(g_baseDir, bytes).empty(); };
     // The digest stands for the version: a part an earlier start left is continued for the same file only.
     if (!DownloadArchive(g_config.LauncherURL, L"launcher " + g_config.LauncherSHA256, fresh, hooks)) return false;
     const std::optional<std::array<uint8_t, 32>> digest = hash.Finish();
@@ -43,14 +48,6 @@ bool FetchLauncher(const std::wstring& fresh) {
     return JudgeLauncher(ReadFileBytes(fresh), g_config.MinLauncherBuild) == LauncherVerdict::Accepted;
 }
 
-// The running `self` becomes `old` and `fresh` takes its name; on failure the old name is back.
-bool Swap(const std::wstring& self, const std::wstring& fresh, const std::wstring& old) {
-    if (!MoveFileExW(self.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
-    if (MoveFileExW(fresh.c_str(), self.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
-    MoveFileExW(old.c_str(), self.c_str(), MOVEFILE_WRITE_THROUGH);
-    return false;
-}
-
 }  // namespace
 
 bool ReplaceLauncher() {
@@ -58,12 +55,12 @@ bool ReplaceLauncher() {
     const std::wstring self = ModulePath(), fresh = self + L".new", old = self + L".old";
     SetWindowTextW(g_hwndStatus, L"Atualizando o launcher...");
     SetBar(0);
-    if (FetchLauncher(fresh) && Swap(self, fresh, old)) {
+    if (FetchLauncher(fresh) && SwapInLauncher(self, fresh, old)) {
         // An elevated copy has the player's launcher start the new one, which then asks for itself.
-        const std::optional<bool> asked = AskPlayerLauncher(PlayerRequest::StartHeir, std::wstring());
-        if (asked ? *asked : StartHeir(self)) return true;
-        if (MoveFileExW(self.c_str(), fresh.c_str(), MOVEFILE_REPLACE_EXISTING))  // as it was: nothing new runs
-            MoveFileExW(old.c_str(), self.c_str(), MOVEFILE_WRITE_THROUGH);
+        const int32_t build = g_config.MinLauncherBuild;
+        const std::optional<bool> asked = AskPlayerLauncher(PlayerRequest::StartHeir, std::to_wstring(build));
+        if (asked ? *asked : StartHeir(self, build)) return true;
+        SwapBackLauncher(self, fresh, old);  // as it was: nothing new runs
     }
     DeleteFileW(fresh.c_str());
     DiscardPart(fresh);

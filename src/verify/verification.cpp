@@ -37,3 +37,14 @@ bool VersionIsPublished(const std::wstring& publicKeyBase64, const std::wstring&
                         const std::wstring& version) {
     return publicKeyBase64.empty() || (!signedVersion.empty() && signedVersion == version);
 }
+
+bool ManifestUsable(const std::string& bytes, const std::wstring& manifestSha256, const std::wstring& archiveSha256,
+                    const std::wstring& publicKeyBase64) {
+    const bool keyed = !publicKeyBase64.empty();
+    if (keyed && (archiveSha256.empty() || !ConfigSignedBy(bytes, publicKeyBase64))) return false;
+    if (!manifestSha256.empty()) {
+        const std::optional<std::array<uint8_t, 32>> expected = ParseSha256Hex(manifestSha256);
+        return expected && Sha256Of(bytes) == expected;
+    }
+    return keyed || archiveSha256.empty();
+}

@@ -24,3 +24,11 @@ bool ConfigSignedBy(const std::string& bytes, const std::wstring& publicKeyBase6
 // under a key an archive is installed only as the version its signed configuration names.
 bool VersionIsPublished(const std::wstring& publicKeyBase64, const std::wstring& signedVersion,
                         const std::wstring& version);
+
+// Whether a fetched patch manifest, `bytes` as received, may decide what is fetched. Under a key
+// it must be signed and the signed configuration must publish the archive's digest. A published
+// `manifestSha256` must be its digest. Without a key a published archive digest is worth only
+// what the manifest is: an unsigned manifest whose digest is not published would let whoever
+// serves it name any content, so the full download, which the archive digest covers, is taken.
+bool ManifestUsable(const std::string& bytes, const std::wstring& manifestSha256, const std::wstring& archiveSha256,
+                    const std::wstring& publicKeyBase64);

@@ -13,6 +13,7 @@ import socketserver
 import ssl
 import struct
 import subprocess
+import tempfile
 import threading
 import time
 import zipfile
@@ -61,8 +62,14 @@ def wine(env, *args):
     with the new process is taken there): only such a start is tried again."""
     env = dict(env, WINEDEBUG=env.get("WINEDEBUG", "-all") + ",err+virtual")
     for _ in range(3):
-        done = subprocess.run(["wine", *map(str, args)], env=env, stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=120)
+        # Into files, not pipes: a Wine service the program happens to start (the desktop) inherits
+        # its output and would hold a pipe open long after the program has ended.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            ran = subprocess.run(["wine", *map(str, args)], env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                 timeout=120)
+            out.seek(0)
+            err.seek(0)
+            done = subprocess.CompletedProcess(ran.args, ran.returncode, out.read(), err.read())
         if b"failed to map the shared user data" not in done.stderr:
             break
     return done

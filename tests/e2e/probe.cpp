@@ -9,7 +9,9 @@
 // a box nor a busy launcher blocks the probe), command NOTIFY (WM_COMMAND from Play with that notification code), close, minimize, sleep MS,
 // folder PATH (later commands look only at launcher windows of a program in that folder: tests run
 // side by side, each in folders of its own),
-// move X (the window's left and top edge to X), pid (the launcher's process id).
+// move X (the window's left and top edge to X), pid (the launcher's process id),
+// forge TEXT (asks the hidden launcher to start the client TEXT in the shown one's name; reports
+// whether it did).
 // Exits 1 after an {"error": ...} line as soon as a wait runs out.
 #include <windows.h>
 
@@ -178,7 +180,7 @@ int wmain(int argc, wchar_t** argv) {
             g_folder = arg();
             continue;
         }
-        const bool bare = cmd == L"dump" || cmd == L"click" || cmd == L"close" || cmd == L"minimize" || cmd == L"pid";
+        const bool bare = cmd == L"forge" || cmd == L"dump" || cmd == L"click" || cmd == L"close" || cmd == L"minimize" || cmd == L"pid";
         const DWORD n = bare ? 0 : _wtoi(arg().c_str());
         if (cmd == L"sleep") {
             Sleep(n);
@@ -216,6 +218,13 @@ int wmain(int argc, wchar_t** argv) {
             DWORD pid = 0;
             GetWindowThreadProcessId(w, &pid);
             Out(L"{\"pid\": " + std::to_wstring(pid) + L"}");
+        } else if (cmd == L"forge") {
+            std::wstring text = arg();
+            const HWND hidden = FirstWindow([](HWND h) { return OfClass(h, L"VelmoraLauncher") && !IsWindowVisible(h) && InFolder(h); });
+            COPYDATASTRUCT data = {1, DWORD(text.size() * sizeof(wchar_t)), &text[0]};
+            DWORD_PTR done = FALSE;
+            SendMessageTimeoutW(hidden, WM_COPYDATA, WPARAM(w), LPARAM(&data), SMTO_ABORTIFHUNG, 5000, &done);
+            Out(L"{\"accepted\": " + Bool(hidden && done) + L"}");
         } else if (cmd == L"minimize") {
             ShowWindowAsync(w, SW_MINIMIZE);
         } else if (cmd == L"no-msgbox") {

@@ -70,6 +70,8 @@ def test_unwritable_folder(install, httpserver, immutable, answer):
         player = running_now[shown["pid"]][1]
         assert (third.returncode, inst.proc.poll(), running_now[player][0]) == (0, None, "VelmoraLauncher.exe")
         assert len(running("VelmoraLauncher.exe", inst.dir)) == 2
+        # Another program naming the copy's window is not the copy: it lacks the secret the copy was started with.
+        assert inst.probe("forge", "velmoraclient.exe") == [{"accepted": False}]
     inst.probe("click")
     inst.client_started()
     if answer == "yes":

@@ -174,18 +174,21 @@ def test_a_patch_the_disk_has_no_room_for(small_disk, install, serve, httpserver
     assert ranges_asked(httpserver) == [] and (inst.dir / "version.txt").read_text() == "1"
 
 
-FALLBACKS = [  # name, digest and signature in the configuration, manifest of another archive, server, key
-    ("server ignores ranges", True, False, dict(ranges=False), None),
-    ("manifest of another archive", False, True, {}, None),
-    ("tampered entry", True, False, dict(tamper=True), None),
-    ("unsigned manifest under a key", True, False, {}, "unsigned"),
-    ("signed manifest of another archive", True, True, {}, "signed"),
+FALLBACKS = [  # name, archive digest and signature in the configuration, the manifest's digest there, manifest of
+    # another archive, server, key
+    ("server ignores ranges", True, "right", False, dict(ranges=False), None),
+    ("manifest of another archive", False, None, True, {}, None),
+    ("tampered entry", True, "right", False, dict(tamper=True), None),
+    ("archive digest, no manifest digest, no key", True, None, False, {}, None),
+    ("manifest digest differs", True, "wrong", False, {}, None),
+    ("unsigned manifest under a key", True, None, False, {}, "unsigned"),
+    ("signed manifest of another archive", True, None, True, {}, "signed"),
 ]
 
 
-@pytest.mark.parametrize("digest, other, server, key", [pytest.param(*r[1:], id=r[0]) for r in FALLBACKS])
-def test_anything_unexpected_ends_as_the_full_update(install, serve, httpserver, build, manifest, keys, digest, other,
-                                                     server, key):
+@pytest.mark.parametrize("digest, manifest_digest, other, server, key", [pytest.param(*r[1:], id=r[0]) for r in FALLBACKS])
+def test_anything_unexpected_ends_as_the_full_update(install, serve, httpserver, build, manifest, keys, digest,
+                                                     manifest_digest, other, server, key):
     new = zipped(NEW, build)
     described = manifest(zipped(dict(NEW, extra=b"x"), build) if other else new)
     publisher = keys["publisher"]
@@ -193,14 +196,18 @@ def test_anything_unexpected_ends_as_the_full_update(install, serve, httpserver,
     if digest:
         cfg += "UpdateSHA256=%s\r\nUpdateSignature=%s\r\nUpdateVersion=2\r\n" % (sha(new),
                                                                                 signature(publisher[0], new))
+    if manifest_digest:
+        cfg += "UpdateManifestSHA256=%s\r\n" % sha(described + (b"" if manifest_digest == "right" else b"!"))
     serve({"/v.txt": "2", "/cfg.txt": signed(cfg.encode(), publisher[0]) if key else cfg,
            "/m.txt": signed(described, publisher[0]) if key == "signed" else described, "/u.zip": ranged(new, **server)})
     inst = install(installed(OLD, INI + ("UpdatePublicKey=%s\r\n" % publisher[1] if key else "")))
     update(inst)
     ranges = ranges_asked(httpserver)
-    assert bin_holds(inst, NEW) and ranges[-1] is None and len(ranges) == (1 if key else 2)
+    # Without a key, a published archive digest lets only a manifest whose own digest is published count.
+    used = not key and manifest_digest != "wrong" and (manifest_digest == "right" or not digest)
+    assert bin_holds(inst, NEW) and ranges[-1] is None and len(ranges) == (2 if used else 1)
     # Files are recorded only when the archive unpacked is the one the manifest describes.
-    assert (inst.dir / RECORD).exists() == (not other and not key)
+    assert (inst.dir / RECORD).exists() == (used and not other)
 
 
 @pytest.fixture

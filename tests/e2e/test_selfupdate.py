@@ -23,19 +23,29 @@ def build_of(path):
                     if info.Key == b"StringFileInfo" for st in info.StringTable))
 
 
-ROWS = [  # served launcher, its digest published, signed (None: no key), the bar at the box (None: replaced)
+def claiming(exe, build, claimed):
+    """The same program, its version text claiming another build (of as many digits)."""
+    at = exe.index(str(build).encode("utf-16-le"), exe.rindex("LauncherBuild".encode("utf-16-le")))
+    return exe[:at] + str(claimed).encode("utf-16-le") + exe[at + len(str(claimed)) * 2:]
+
+
+ROWS = [  # served launcher, its digest published, signed (None: no key), the bar at the box (None: replaced;
+    # "heir": replaced, and the heir, still too old, ends as outdated instead of replacing itself again)
     pytest.param("next", "served", True, None, id="replaced, under a key"),
     pytest.param("next", "other", None, 100, id="digest mismatch"),
     pytest.param("html", "served", None, 0, id="HTML page"),  # turned down by its headers
     pytest.param("self", "served", None, 100, id="new build too old"),
     pytest.param("next", "served", False, 100, id="no signature under a key"),
+    pytest.param("liar", "served", None, "heir", id="version text claims a newer build"),
 ]
 
 
 @pytest.mark.parametrize("served, digest, under_key, bar", ROWS)
 def test_self_update(install, serve, httpserver, build, keys, served, digest, under_key, bar):
     old, new = (build / "VelmoraLauncher.exe").read_bytes(), (build / "tests/launcher_next.exe").read_bytes()
-    exe = {"next": new, "self": old, "html": "<!DOCTYPE html><html><title>Manutenção</title></html>".encode()}[served]
+    exe = {"next": new, "self": old, "html": "<!DOCTYPE html><html><title>Manutenção</title></html>".encode(),
+           "liar": claiming(old, build_of(build / "VelmoraLauncher.exe"), build_of(build / "tests/launcher_next.exe"))
+           }[served]
     key, _ = keys["publisher"]
     lines = ("[Launcher]\r\nMinLauncherBuild=%d\r\nSiteUrl=ftp://nada\r\nLauncherURL=%s/l.exe\r\n"
              "LauncherSHA256=%s\r\n") % (
@@ -61,12 +71,15 @@ def test_self_update(install, serve, httpserver, build, keys, served, digest, un
         assert (state["x"], state["y"], state["caption"]) == (40, 40, "Velmora - Launcher")
         assert seen(httpserver) == ["/cfg.txt", "/l.exe", "/cfg.txt", "/v.txt"]
     else:
-        box, state, _ = inst.probe("msgbox", 30000, "dump", "msgbox", 1000, "ok", "wait-gone", 10000)
-        assert (box["box_caption"], state["status"], state["progress"]) == ("Launcher Desatualizado", OUTDATED, bar)
-        assert seen(httpserver) == ["/cfg.txt", "/l.exe"]
+        assert bar != "heir" or inst.proc.wait(30) == 0
+        box, state, _ = inst.probe("wait-window", 20000, "msgbox", 30000, "dump", "msgbox", 1000, "ok", "wait-gone",
+                                   10000)
+        assert (box["box_caption"], state["status"]) == ("Launcher Desatualizado", OUTDATED)
+        assert state["progress"] == bar or bar == "heir"
+        assert seen(httpserver) == ["/cfg.txt", "/l.exe"] + (["/cfg.txt"] if bar == "heir" else [])
     assert inst.proc.wait(20) == 0
     assert (sorted(p.name for p in inst.dir.iterdir()), (inst.dir / EXE).read_bytes()) == (
-        files, new if bar is None else old)
+        files, exe if bar in (None, "heir") else old)
 
 
 def test_heir_waits_for_its_predecessor(install, serve, httpserver):

@@ -330,7 +330,7 @@ def test_manifest_refused(build, wine_env, tmp_path, name):
     assert wine(wine_env, build / "VelmoraTool.exe", "manifest").returncode == 2
 
 
-@pytest.mark.parametrize("case", ["signed", "unsigned", "signed, of another archive"])
+@pytest.mark.parametrize("case", ["signed", "unsigned", "signed, of another archive", "no key, no manifest digest"])
 def test_manifest_under_a_key(build, wine_env, check, httpserver, tmp_path, case):
     """Under a publisher key the manifest must carry its signature (sign-config makes it) and
     describe the archive UpdateSHA256 names."""
@@ -341,14 +341,16 @@ def test_manifest_under_a_key(build, wine_env, check, httpserver, tmp_path, case
     url = httpserver.url_for("").rstrip("/")
     (tmp_path / "cfg.txt").write_text(PATCHED.replace("{url}", url) + "UpdateVersion=1.0.1\n" + "\n".join(published) + "\n")
     (tmp_path / "u.manifest").write_text(manifest_of(zipped({"a": b"b"}) if "another" in case else CLIENT_ZIP))
-    for name in ["cfg.txt"] + (["u.manifest"] if case != "unsigned" else []):
+    for name in ["cfg.txt"] + (["u.manifest"] if case.startswith("signed") else []):
         assert tool("sign-config", winpath(tmp_path / name), key).returncode == 0
     replies = dict(PATCHES, **{"/cfg.txt": (tmp_path / "cfg.txt").read_text(), "/u.manifest": (tmp_path / "u.manifest").read_bytes()})
-    code, out = check({"launcher_config.ini": ini(ConfigURL="{url}/cfg.txt", UpdatePublicKey=public),
-                       "version.txt": "1.0.0"}, replies)
+    keyed = {} if case.startswith("no key") else {"UpdatePublicKey": public}
+    code, out = check({"launcher_config.ini": ini(ConfigURL="{url}/cfg.txt", **keyed), "version.txt": "1.0.0"}, replies)
     expected = {"signed": "OK    UpdateManifest: assinado, assinatura confere com UpdatePublicKey",
                 "unsigned": "ERRO  UpdateManifest: não assinado (o launcher o ignora",
-                "signed, of another archive": "ERRO  UpdateManifest: descreve outro arquivo"}[case]
+                "signed, of another archive": "ERRO  UpdateManifest: descreve outro arquivo",
+                "no key, no manifest digest": "ERRO  UpdateManifest: sem UpdatePublicKey, com UpdateSHA256 e sem "
+                                              "UpdateManifestSHA256 (o launcher o ignora"}[case]
     assert any(line.startswith(expected) for line in out) and code == (0 if case == "signed" else 1), "\n".join(out)
 
 

@@ -4,6 +4,7 @@
 
 #include "test_support.h"
 #include "update/extract.h"
+#include "update/tool_environment.h"
 
 namespace {
 
@@ -42,3 +43,22 @@ TEST(RunHidden, ExitCodesStartFailuresAndTheBound) {
 }
 
 }  // namespace
+
+// The tools get the player's environment less what would make them load the player's files.
+TEST(Extract, ToolEnvironment) {
+    const std::wstring block = ToolEnvironment(
+        {L"=C:=C:\\Jogo", L"Path=C:\\Users\\p\\bin;C:\\Windows\\system32", L"PSModulePath=C:\\Users\\p\\Documents\\Modules",
+         L"COR_ENABLE_PROFILING=1", L"cor_profiler_path=C:\\Users\\p\\x.dll", L"COMPlus_ETWEnabled=0",
+         L"DOTNET_STARTUP_HOOKS=C:\\Users\\p\\h.dll", L"SystemRoot=C:\\Windows", L"TEMP=C:\\Users\\p\\Temp",
+         L"CORPORATE=yes"},
+        L"C:\\Windows\\system32", L"C:\\Windows");
+    std::vector<std::wstring> entries;
+    for (size_t at = 0; at < block.size() && block[at]; at += entries.back().size() + 1) entries.emplace_back(block.c_str() + at);
+    EXPECT_EQ(block.back(), L'\0');
+    EXPECT_EQ(entries, (std::vector<std::wstring>{
+                           L"=C:=C:\\Jogo", L"CORPORATE=yes",
+                           L"Path=C:\\Windows\\system32;C:\\Windows;C:\\Windows\\system32\\Wbem;"
+                           L"C:\\Windows\\system32\\WindowsPowerShell\\v1.0\\",
+                           L"PSModulePath=C:\\Windows\\system32\\WindowsPowerShell\\v1.0\\Modules",
+                           L"SystemRoot=C:\\Windows", L"TEMP=C:\\Users\\p\\Temp"}));
+}

@@ -4,7 +4,11 @@
 #include <shellapi.h>
 
 #include "app/arguments.h"
+#include "app/launch.h"
 #include "app/single_instance.h"
+#include "patch/installed_files.h"
+#include "test_support.h"
+#include "update/launcher_swap.h"
 
 namespace {
 
@@ -39,3 +43,70 @@ TEST(Arguments, PassedOnUnchanged) {
 }
 
 }  // namespace
+
+// Whatever happens to the new exe around the swap, a launcher stays under the player's name.
+TEST(LauncherSwap, OldExeComesBack) {
+    enum class Fault { None, Removed, Held };
+    const struct {
+        const char* label;
+        bool heirFailed;  // the swap succeeded and the heir did not start
+        Fault fault;      // what befalls the new exe first
+        const char* underName;
+        bool oldLeft;
+    } cases[] = {
+        {"swapped", false, Fault::None, "new", true},
+        {"new removed before the swap", false, Fault::Removed, "old", false},
+        {"new held open before the swap", false, Fault::Held, "old", false},
+        {"heir failed", true, Fault::None, "old", false},
+        {"heir failed, new removed", true, Fault::Removed, "old", false},
+        {"heir failed, new held open", true, Fault::Held, "new", true},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const fs::path self = dir.path / "Jogar.exe", fresh = dir.path / "Jogar.exe.new", old = dir.path / "Jogar.exe.old";
+        WriteBytes(self, "old");
+        WriteBytes(fresh, "new");
+        const fs::path target = c.heirFailed ? self : fresh;
+        const bool swapped = !c.heirFailed || SwapInLauncher(self.wstring(), fresh.wstring(), old.wstring());
+        if (c.heirFailed && c.fault == Fault::Removed) fs::remove(self);
+        if (!c.heirFailed && c.fault == Fault::Removed) fs::remove(fresh);
+        {
+            const FileHandle held(c.fault == Fault::Held ? CreateFileW(target.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                                        nullptr, OPEN_EXISTING, 0, nullptr)
+                                                          : INVALID_HANDLE_VALUE);
+            if (c.heirFailed)
+                SwapBackLauncher(self.wstring(), fresh.wstring(), old.wstring());
+            else
+                EXPECT_EQ(SwapInLauncher(self.wstring(), fresh.wstring(), old.wstring()), c.fault == Fault::None) << c.label;
+        }
+        EXPECT_TRUE(swapped) << c.label;
+        EXPECT_EQ(ReadBytes(self), c.underName) << c.label;
+        EXPECT_EQ(fs::exists(old), c.oldLeft) << c.label;
+    }
+}
+
+// Paths past MAX_PATH take the extended form, or the files would count as missing at every patch.
+TEST(InstalledFiles, LongPathsTakeTheExtendedForm) {
+    const std::string deep = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" + std::string(100, 'f') + "/f.pak";
+    const std::wstring wide = std::wstring(100, L'd') + L"\\" + std::wstring(100, L'e') + L"\\" + std::wstring(100, L'f') +
+                              L"\\f.pak";
+    const struct {
+        std::wstring bin;
+        std::string path;
+        std::wstring expected;
+    } cases[] = {
+        {L"C:\\Jogo\\bin", "data/x.pak", L"C:\\Jogo\\bin\\data\\x.pak"},
+        {L"C:\\Jogo\\bin", deep, L"\\\\?\\C:\\Jogo\\bin\\" + wide},
+        {L"\\\\srv\\jogos\\bin", deep, L"\\\\?\\UNC\\srv\\jogos\\bin\\" + wide},
+    };
+    for (const auto& c : cases) EXPECT_EQ(EntryPath(c.bin, c.path), c.expected);
+}
+
+// The client the hand-off or the configuration names is started only from inside bin.
+TEST(Launch, ClientInsideBin) {
+    for (const wchar_t* inside : {L"velmoraclient.exe", L"sub\\game.exe", L"sub/game.exe", L"a.b\\c..exe"})
+        EXPECT_TRUE(ClientInsideBin(inside)) << testing::PrintToString(inside);
+    for (const wchar_t* outside : {L"", L"..\\x.exe", L"sub\\..\\..\\x.exe", L"C:\\x.exe", L"\\x.exe", L"/x.exe",
+                                   L"sub\\. .\\x.exe", L"...\\x.exe", L"x.exe:stream", L"sub\\\\x.exe"})
+        EXPECT_FALSE(ClientInsideBin(outside)) << testing::PrintToString(outside);
+}

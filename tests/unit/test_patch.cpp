@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 
 #include "patch/chunk_rule.h"
@@ -51,6 +52,25 @@ TEST(Manifest, ReadsBackWhatItWrites) {
 
 const std::string kHash(64, 'a');
 const std::string kFileStart = "F\t5\t" + kHash + "\t3000\t40\t" + kHash + "\t00000000\t5\t";
+const std::string kSecondFile = "F\t5\t" + kHash + "\t4000\t40\t" + kHash + "\t00000000\t5\t";
+
+std::string Repeated(const std::string& piece, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+// Deep paths at the length limit fill the largest manifest a launcher reads; checking them must
+// take time in proportion to the text (it once took hours). The bound is far above the expected.
+TEST(Manifest, LargestManifestParsesQuickly) {
+    std::string text = "velmora-manifest 1\narchive\t100000000\t" + kHash + "\n";
+    for (size_t i = 0; text.size() < (size_t{16} << 20) - 40000; ++i)
+        text += "F\t5\t" + kHash + "\t" + std::to_string(i * 40) + "\t40\t" + kHash + "\t00000000\t5\t" +
+                Repeated("a/", 16370) + std::to_string(i) + "\n";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(ParseManifest(text));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 10.0);
+}
 
 // A manifest comes from a server: every deviation is refused whole.
 TEST(Manifest, RefusesWhatItCannotTrust) {
@@ -58,6 +78,7 @@ TEST(Manifest, RefusesWhatItCannotTrust) {
         size_t line;
         std::string text;
         bool remove = false;
+        std::string also;  // a line added at the end
     } cases[] = {
         {0, "velmora-manifest 3"},
         {1, "archive\t10000\t" + kHash.substr(1)},                 // a digest one digit short
@@ -73,6 +94,21 @@ TEST(Manifest, RefusesWhatItCannotTrust) {
         {3, kFileStart + "a\x7f"},
         {3, kFileStart + "nul.txt"},
         {3, kFileStart + "a./b"},
+        {3, kFileStart + "data/x.pak."},
+        {3, kFileStart + "data/x.pak "},
+        {3, kFileStart + "con .txt"},
+        {3, kFileStart + "CONIN$"},
+        {3, kFileStart + "a/conout$.log"},
+        {3, kFileStart + "COM\xC2\xB9"},                                // COM and a superscript one
+        {3, kFileStart + "lpt\xC2\xB3.txt"},
+        {3, kFileStart + "bin/PROGRA~1.DLL"},                         // another file's 8.3 alias
+        {3, kFileStart + "$MFT"},
+        {3, kFileStart + std::string(256, 'n')},                      // a name beyond 255 units
+        {3, kFileStart + Repeated("a/", 16384) + "f"},                // 32769 units
+        {3, "D\t3000\t40\t" + kHash + "\t00000000\t0\t" + Repeated(Repeated("\xE1\xBB\x87", 200) + "/", 110)},  // 66110 bytes
+        {4, kFileStart + "\xE1\xBB\x86", false, kSecondFile + "\xE1\xBB\x87"},  // Vietnamese E with dot and circumflex
+        {4, kFileStart + "\xEF\xBC\xA1", false, kSecondFile + "\xEF\xBD\x81"},  // fullwidth A
+        {4, kFileStart + "\xC6\x80", false, kSecondFile + "\xC9\x83"},             // Latin Extended-B b with stroke
         {3, kFileStart + "bad\xC3"},                                // not UTF-8
         {3, kFileStart + "folder/"},                               // a file named as a folder
         {3, "D\t3000\t40\t" + kHash + "\t00000000\t0\tfolder"},    // and a folder as a file
@@ -91,9 +127,16 @@ TEST(Manifest, RefusesWhatItCannotTrust) {
         {1, "", true},                                              // no archive line
     };
     for (const auto& c : cases) {
-        EXPECT_FALSE(ParseManifest(SampleWith(c.line, c.remove ? nullptr : c.text.c_str()))) << c.text;
+        const std::string text = SampleWith(c.line, c.remove ? nullptr : c.text.c_str());
+        EXPECT_FALSE(ParseManifest(c.also.empty() ? text : text + c.also + "\n")) << c.text.substr(0, 80);
     }
-    EXPECT_TRUE(ParseManifest(SampleWith(3, (kFileStart + "data/sub/x").c_str())));  // the control row passes
+    // The control rows pass: at the limits, and letters Windows does not fold together.
+    for (const std::string& path : {std::string("data/sub/x"), std::string(255, 'n'), Repeated("a/", 16383) + "f",
+                                    std::string("d/COM10"), std::string("d/~1.txt.bin")})
+        EXPECT_TRUE(ParseManifest(SampleWith(3, (kFileStart + path).c_str()))) << path.substr(0, 80);
+    EXPECT_TRUE(ParseManifest(SampleWith(3, ("D\t3000\t40\t" + kHash + "\t00000000\t0\t" +
+                                             Repeated(Repeated("\xE1\xBB\x87", 200) + "/", 109)).c_str())));
+    EXPECT_TRUE(ParseManifest(SampleWith(4, (kFileStart + "\xC3\x9F").c_str()) + kSecondFile + "ss\n"));
     EXPECT_FALSE(ParseManifest(""));
 }
 
@@ -239,6 +282,17 @@ TEST(ZipWriter, DirectoryReadsBack) {
             EXPECT_EQ(got.externalAttributes, entries[i].folder ? 0x10u : 0u) << c.label;
             EXPECT_EQ(got.versionNeeded >= 45, got.zip64) << c.label;
         }
+    }
+}
+
+// A zip64 locator is followed only to a record inside the bytes read, whatever offset it names.
+TEST(ZipWriter, Zip64LocatorStaysInside) {
+    const std::string record = std::string("PK\x06\x06", 4) + std::string(52, '\0');  // an empty directory at 0
+    for (const uint64_t offset : {uint64_t{0}, ~uint64_t{0} - 55, ~uint64_t{0}, uint64_t{1}}) {
+        std::string bytes = record + record + std::string("PK\x06\x07\0\0\0\0", 8);  // a copy before the bytes read
+        for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<char>(offset >> (8 * i)));
+        bytes += std::string("\x01\0\0\0PK\x05\x06", 8) + std::string(18, '\0');
+        EXPECT_EQ(FindZipEnd(std::string_view(bytes).substr(56), 0).has_value(), offset == 0) << offset;
     }
 }
 
