@@ -8,16 +8,20 @@
 //   download_bench <big> <warm> <clean> <drops> <huge> <paced> <output-file> <rounds>
 // "<drops-url>?round=N" breaks off anew for every round. One line per measurement;
 // bench/run_bench.py turns them into medians and ratios.
+//   download_bench cap <url> <output-file> <KiB per second>
+// The archive download under MaxDownloadKBps, every progress call's time and count on a line.
 #include <windows.h>
 #include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/state.h"
 #include "net/download.h"
 #include "net/progress.h"
+#include "net/rate_limit.h"
 #include "net/resume.h"
 #include "verify/verify.h"
 
@@ -105,7 +109,26 @@ void Report(const char* kind, int round, bool ok, uint64_t bytes, double seconds
 
 }  // namespace
 
+// The pass's cap set as the launcher sets it; the download reports each progress call.
+int Capped(const std::wstring& url, const std::wstring& out, uint64_t kbps) {
+    SetDownloadCap(kbps * 1024);
+    ArchiveHooks hooks;
+    const double start = Now();
+    hooks.progress = [start](uint64_t received, uint64_t) {
+        std::printf("sample %.4f %llu\n", Now() - start, static_cast<unsigned long long>(received));
+    };
+    ResumePolicy policy;
+    policy.firstWaitMs = 0;
+    const bool ok = DownloadArchive(url, L"bench", out, hooks, policy);
+    std::printf("capped ok=%d bytes=%llu seconds=%.4f\n", ok ? 1 : 0, static_cast<unsigned long long>(FileSize(out)),
+                Now() - start);
+    DeleteFileW(out.c_str());
+    return ok ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "cap") == 0)
+        return Capped(Wide(argv[2]), Wide(argv[3]), std::strtoull(argv[4], nullptr, 10));
     if (argc != 9) {
         std::fprintf(stderr, "usage: download_bench <big> <warm> <clean> <drops> <huge> <paced> <output> <rounds>\n");
         return 2;

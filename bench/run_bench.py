@@ -3,11 +3,14 @@
 throughput of a bare WinINet loop, DownloadFile and the hashed archive download (and curl);
 an archive broken off at 25, 50 and 75 % against the same archive unbroken; the memory of a
 5 GiB DownloadFile. Run through scripts/bench, which builds download_bench.exe and sets up Wine.
+With --cap-kbps, only the archive download under that MaxDownloadKBps instead: the most bytes any
+10 s carried, as the server sent them and as the download received them, against the cap.
 """
 import argparse
 import logging
 import os
 import re
+import socket
 import statistics
 import subprocess
 import sys
@@ -36,6 +39,67 @@ def line_rate(size, rate=100 << 20):
     return handler
 
 
+def timed(size, sent):
+    """`size` bytes in 16 KiB pieces, as fast as the reader takes them; (time, bytes) of each piece
+    once the socket has taken it goes to `sent`."""
+    def handler(request):
+        # A small fixed send buffer, not one grown to megabytes: what leaves the server is then what
+        # the line carries to the launcher's side, give or take the receiving socket's buffer.
+        request.environ["werkzeug.socket"].setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 14)
+
+        def pieces():
+            for at in range(0, size, 1 << 14):
+                yield PATTERN[at % 256:at % 256 + min(1 << 14, size - at)]
+                sent.append((time.monotonic(), min(1 << 14, size - at)))
+        head = {"Content-Length": str(size), "ETag": '"c"', "Accept-Ranges": "bytes"}
+        return Response(pieces(), 200, head, content_type="application/zip", direct_passthrough=True)
+    return handler
+
+
+def busiest_window(samples, span=10.0):
+    """The most bytes within any `span` seconds of (time, bytes) samples."""
+    most, first, total = 0, 0, 0
+    for t, n in samples:
+        total += n
+        while samples[first][0] <= t - span:
+            total -= samples[first][1]
+            first += 1
+        most = max(most, total)
+    return most
+
+
+def cap_bench(args, env):
+    """The download under the cap, `rounds` times; each round's busiest 10 s against the cap's."""
+    size, allowed = args.cap_mb << 20, args.cap_kbps * 1024 * 10
+    out = os.path.join(os.path.abspath(args.work), "bench_capped.bin")
+    server_side, client_side = [], []
+    for _ in range(args.rounds):
+        sent = []
+        with HTTPServer(host="127.0.0.1") as server:
+            server.expect_request("/capped").respond_with_handler(timed(size, sent))
+            run = subprocess.run(["wine", args.exe, "cap", server.url_for("/capped"), "Z:" + out.replace("/", "\\"),
+                                  str(args.cap_kbps)], env=env, capture_output=True, text=True, timeout=3000,
+                                 stdin=subprocess.DEVNULL)
+        if run.returncode != 0 or "capped ok=1 bytes=%d " % size not in run.stdout:
+            sys.exit(run.stdout + run.stderr)
+        received, samples = 0, []
+        for line in run.stdout.splitlines():
+            if line.startswith("sample "):
+                t, count = line.split()[1:]
+                samples.append((float(t), int(count) - received))
+                received = int(count)
+        server_side.append(busiest_window(sent) / allowed)
+        client_side.append(busiest_window(samples) / allowed)
+        seconds = float(re.search(r"seconds=([\d.]+)", run.stdout).group(1))
+        print("round: %.1f s for %d MB (%.0f KiB/s); busiest 10 s / cap: sent %.4f, received %.4f"
+              % (seconds, args.cap_mb, size / 1024 / seconds, server_side[-1], client_side[-1]))
+    print("MaxDownloadKBps=%d, %d MB, %d rounds: busiest 10 s window / cap, sent by the server: worst %.4f, median "
+          "%.4f; received by the download: worst %.4f, median %.4f (target <= 1.05)"
+          % (args.cap_kbps, args.cap_mb, args.rounds, max(server_side), statistics.median(server_side),
+             max(client_side), statistics.median(client_side)))
+    return 0
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", required=True)
@@ -46,11 +110,17 @@ def main():
     ap.add_argument("--huge-gb", type=int, default=5)
     ap.add_argument("--paced-mb", type=int, default=128)
     ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--cap-kbps", type=int, default=0, help="measure only the download under this cap")
+    ap.add_argument("--cap-mb", type=int, default=48)
     args = ap.parse_args()
+    env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
+    os.makedirs(args.work, exist_ok=True)
+    logging.getLogger("werkzeug").setLevel(logging.ERROR)  # no line per request
+    if args.cap_kbps:
+        return cap_bench(args, dict(env, WINEDEBUG="-all"))
 
     size, broken = args.size_mb << 20, args.broken_mb << 20
     archive = PATTERN[:1 << 20] * args.broken_mb
-    os.makedirs(args.work, exist_ok=True)
     out = os.path.join(os.path.abspath(args.work), "bench_download.bin")
     quarters = [broken // 4, broken // 2, 3 * broken // 4]
     per_round, clean = {}, resumable(archive)
@@ -58,7 +128,6 @@ def main():
     def dropping(request):  # a fresh set of breaks for every round
         return per_round.setdefault(request.args["round"], resumable(archive, drops=quarters))(request)
 
-    logging.getLogger("werkzeug").setLevel(logging.ERROR)  # no line per request
     with HTTPServer(host="127.0.0.1") as server:
         server.expect_request("/big").respond_with_handler(resumable(PATTERN[:1 << 20] * args.size_mb))
         server.expect_request("/warm").respond_with_handler(body(1 << 20))
@@ -66,7 +135,6 @@ def main():
         server.expect_request("/drops").respond_with_handler(dropping)
         server.expect_request("/huge").respond_with_handler(body(args.huge_gb << 30, piece=1 << 20))
         server.expect_request("/paced").respond_with_handler(line_rate(args.paced_mb << 20))
-        env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
         run = subprocess.run(["wine", args.exe, *(server.url_for(p) for p in ("/big", "/warm", "/clean", "/drops",
                                                                              "/huge", "/paced")),
                               "Z:" + out.replace("/", "\\"), str(args.rounds)],  # Z: is the Unix root

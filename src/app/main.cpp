@@ -11,14 +11,15 @@
 #include "update/self_update.h"
 #include "update/worker.h"
 
-// Starts the one background pass. If the system refuses a thread, the launcher stays usable
-// without updates: the player can still start the installed client.
-static void StartWorker() {
+// Starts a background pass: the start's, or the player's file check. If the system refuses a
+// thread, the launcher stays usable without updates: the player can still start the installed client.
+static void StartPass(void (*pass)()) {
     try {
-        std::thread(UpdateWorker).detach();
+        std::thread(pass).detach();
     } catch (const std::system_error&) {
         SetWindowTextW(g_hwndStatus, L"N\u00e3o foi poss\u00edvel verificar atualiza\u00e7\u00f5es.");
         PostMessageW(g_hwndMain, WM_ENABLE_PLAY, 0, 0);
+        g_busy.exchange(false);  // the file check set it before
     }
 }
 
@@ -40,7 +41,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nShowCmd) {
     ShowWindow(g_hwndMain, nShowCmd);
     UpdateWindow(g_hwndMain);
 
-    StartWorker();
+    SetFileCheck([] { StartPass(CheckGameFiles); });
+    StartPass(UpdateWorker);
 
     MSG msg = {};
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

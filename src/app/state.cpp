@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,21 @@ HWND g_hwndPlay = nullptr;
 HFONT g_fontTitle = nullptr;
 HFONT g_fontText = nullptr;
 HFONT g_fontButton = nullptr;
+
+namespace {
+
+// Whole KiB per second; anything but digits means no cap. Kept far from where bytes overflow.
+uint64_t ParseKBps(const std::wstring& text) {
+    const uint64_t kMostKBps = uint64_t{1} << 40;
+    uint64_t value = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9') return 0;
+        value = std::min(value * 10 + static_cast<uint64_t>(c - L'0'), kMostKBps);
+    }
+    return value;
+}
+
+}  // namespace
 
 std::wstring ModulePath() {
     // A 260-unit buffer silently truncates long install paths; grow until the path fits.
@@ -63,6 +79,7 @@ void LoadConfigFiles() {
     g_config.ClientExe = ReadIni(L"ClientExe", L"velmoraclient.exe");
     g_config.SiteURL = ReadIni(L"SiteURL", kDefaultSiteURL);
     g_config.UpdatePublicKey = ReadIni(L"UpdatePublicKey", L"");
+    g_config.MaxDownloadKBps = ParseKBps(ReadIni(L"MaxDownloadKBps", L""));
 
     std::wstring version = Trim(ReadTextFile(g_baseDir + L"\\version.txt"));
     if (!version.empty()) g_localVersion = version;
@@ -73,10 +90,16 @@ std::string ReadFileBytes(const std::wstring& path) {
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string bytes;
     if (!file) return bytes;
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(file.get(), buf, sizeof(buf), &got, nullptr) && got > 0) bytes.append(buf, got);
-    return bytes;
+    // Straight into the string, in large reads: under Wine each read is a call into the system,
+    // and the install record of a big client is some megabytes.
+    const size_t piece = size_t{1} << 16;
+    for (DWORD got = 0;; bytes.resize(bytes.size() - piece + got)) {
+        bytes.resize(bytes.size() + piece);
+        if (!ReadFile(file.get(), &bytes[bytes.size() - piece], static_cast<DWORD>(piece), &got, nullptr) || got == 0) {
+            bytes.resize(bytes.size() - piece);
+            return bytes;
+        }
+    }
 }
 
 std::wstring ReadTextFile(const std::wstring& path) { return DecodeText(ReadFileBytes(path)); }

@@ -34,6 +34,8 @@ struct LauncherConfig {
     // Remote only: the manifest of the archive, which lets an update fetch just what bin lacks.
     std::wstring UpdateManifest;
     std::wstring UpdateManifestSHA256;  // its digest, which lets it count without a key
+    // Local only, the player's: a cap on every download of the pass, in KiB per second; 0: none.
+    uint64_t MaxDownloadKBps = 0;
 };
 
 extern LauncherConfig g_config;

@@ -19,6 +19,15 @@ void SetStatus(const std::wstring& text) { SetWindowTextW(g_hwndStatus, text.c_s
 
 void SetBar(int position) { SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(position), 0); }
 
+static void (*g_startFileCheck)() = nullptr;
+
+void SetFileCheck(void (*start)()) { g_startFileCheck = start; }
+
+// The menu's file check is offered when Play is: never while a pass runs.
+static void OfferFileCheck(HWND hwnd, bool offer) {
+    EnableMenuItem(GetSystemMenu(hwnd, FALSE), IDM_CHECK_FILES, MF_BYCOMMAND | (offer ? MF_ENABLED : MF_GRAYED));
+}
+
 static HFONT MakeFont(int height, int weight) {
     return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                        CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
@@ -53,6 +62,10 @@ static void CreateControls(HWND hwnd) {
     g_hwndPlay = MakeControl(hwnd, L"BUTTON", L"JOGAR", WS_CHILD | WS_VISIBLE | WS_DISABLED | BS_PUSHBUTTON, 132, 159,
                              220, 50, IDC_PLAY);
     SetFont(g_hwndPlay, g_fontButton);
+
+    HMENU menu = GetSystemMenu(hwnd, FALSE);
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING | MF_GRAYED, IDM_CHECK_FILES, L"Verificar arquivos do jogo");
 }
 
 static void DeleteIfSet(HGDIOBJ object) {
@@ -91,7 +104,17 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_COPYDATA:
         return OnPlayerRequest(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) != IDM_CHECK_FILES) return DefWindowProcW(hwnd, msg, wParam, lParam);
+        // A command sent while a pass runs (the item is greyed then) is dropped, as Play's press is.
+        if (g_startFileCheck && !g_busy.exchange(true)) {
+            EnableWindow(g_hwndPlay, FALSE);
+            OfferFileCheck(hwnd, false);
+            g_startFileCheck();
+        }
+        return 0;
     case WM_ENABLE_PLAY:
+        OfferFileCheck(hwnd, true);
         EnableWindow(g_hwndPlay, TRUE);
         SetFocus(g_hwndPlay);
         return 0;

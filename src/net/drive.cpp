@@ -15,6 +15,7 @@ const size_t kConfirmationPageLimit = 1 << 20;
 const DWORD kConfirmationPageMs = 30000;
 
 const char kUuidMarker[] = "name=\"uuid\" value=\"";
+const char* const kQuotaMarkers[] = {"Quota exceeded", "Too many users have viewed or downloaded"};
 const char kActionMarker[] = "action=\"";
 
 // The text from right after `marker` up to the next double quote; nothing when the marker or
@@ -87,11 +88,17 @@ std::optional<std::wstring> FormLinkFromPage(const std::string& page) {
     return Widen(link);
 }
 
+bool IsDriveQuotaPage(const std::string& page) {
+    for (const char* marker : kQuotaMarkers)
+        if (page.find(marker) != std::string::npos) return true;
+    return false;
+}
+
 namespace {
 
 // Chooses the URL of the main request: may look at the direct link once. Never fails: at worst
 // it returns `url`.
-std::wstring ResolveTarget(HINTERNET session, const std::wstring& url, const Timeouts& timeouts) {
+std::wstring ResolveTarget(HINTERNET session, const std::wstring& url, const Timeouts& timeouts, bool& quota) {
     const std::wstring id = ExtractDriveFileId(url);
     if (id.empty()) return url;
 
@@ -104,14 +111,16 @@ std::wstring ResolveTarget(HINTERNET session, const std::wstring& url, const Tim
         if (!AnswersHtml(look.get())) return direct;
         page = ReadAllResponse(look.get(), kConfirmationPageLimit, &deadline);
     }
+    quota = IsDriveQuotaPage(page);
     return FormLinkFromPage(page).value_or(UserContentLink(id));
 }
 
 }  // namespace
 
 Response OpenDriveAnswer(HINTERNET session, const std::wstring& url, const Timeouts& timeouts,
-                         const std::wstring& headers) {
-    const std::wstring target = ResolveTarget(session, url, timeouts);
+                         const std::wstring& headers, bool* quota) {
+    bool saidQuota = false;
+    const std::wstring target = ResolveTarget(session, url, timeouts, saidQuota);
     Response response = OpenUrl(session, target, timeouts, headers);
     if (!response && target != url) response = OpenUrl(session, url, timeouts, headers);
     if (!response) return {};
@@ -119,5 +128,13 @@ Response OpenDriveAnswer(HINTERNET session, const std::wstring& url, const Timeo
 
     // One retry through the user-content host, signed-in form; the refused answer goes first.
     response = {};
-    return OpenUrl(session, UserContentLinkWithAccount(ExtractDriveFileId(url)), timeouts, headers);
+    response = OpenUrl(session, UserContentLinkWithAccount(ExtractDriveFileId(url)), timeouts, headers);
+    if (quota && response && IsRefused(response.get())) {
+        if (!saidQuota && AnswersHtml(response.get())) {
+            const Deadline deadline(kConfirmationPageMs);
+            saidQuota = IsDriveQuotaPage(ReadAllResponse(response.get(), kConfirmationPageLimit, &deadline));
+        }
+        *quota = saidQuota;
+    }
+    return response;
 }

@@ -16,9 +16,10 @@ std::wstring ExtractDriveFileId(const std::wstring& url);
 // confirmation page's form is followed, and a refused answer gets one retry through the
 // user-content host. At most four requests; empty when the last one got no answer. Whether
 // that answer is accepted is the caller's one check. `headers` go only with the requests whose
-// body would be taken.
+// body would be taken. `quota`, when given, tells whether a refused end came with Drive saying
+// the file's download quota is used up.
 Response OpenDriveAnswer(HINTERNET session, const std::wstring& url, const Timeouts& timeouts,
-                         const std::wstring& headers);
+                         const std::wstring& headers, bool* quota = nullptr);
 
 // The fixed link forms built from a file id (the id is used as given, even when empty).
 std::wstring DirectLink(const std::wstring& id);
@@ -29,3 +30,7 @@ std::wstring UserContentLinkWithAccount(const std::wstring& id);
 // appended. Nothing when the page has no usable form; an empty action gives an empty or
 // uuid-only link, which is returned as it is.
 std::optional<std::wstring> FormLinkFromPage(const std::string& page);
+
+// True for Drive's page that the file's download quota is exceeded ("Too many users have viewed or
+// downloaded this file recently"), told by its title and that sentence's stable start.
+bool IsDriveQuotaPage(const std::string& page);

@@ -67,5 +67,6 @@ bool OffersByteRanges(const std::wstring& acceptRanges) {
 }
 
 std::wstring ResumeHeaders(uint64_t offset, const std::wstring& validator) {
-    return L"Range: bytes=" + std::to_wstring(offset) + L"-\r\nIf-Range: " + validator + L"\r\n";
+    const std::wstring range = L"Range: bytes=" + std::to_wstring(offset) + L"-\r\n";
+    return validator.empty() ? range : range + L"If-Range: " + validator + L"\r\n";
 }

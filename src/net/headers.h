@@ -21,5 +21,6 @@ std::optional<ContentRange> ParseContentRange(const std::wstring& text);
 bool OffersByteRanges(const std::wstring& acceptRanges);
 
 // The request headers that ask for the rest of a file from `offset` on, but only while it is
-// still the file `validator` (an ETag or a Last-Modified date) names.
+// still the file `validator` (an ETag or a Last-Modified date) names; without a validator, whatever
+// the file now is.
 std::wstring ResumeHeaders(uint64_t offset, const std::wstring& validator);

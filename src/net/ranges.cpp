@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "net/headers.h"
+#include "net/rate_limit.h"
 #include "net/request.h"
 
 namespace {
@@ -43,7 +44,7 @@ RangeOutcome FetchRange(HINTERNET session, const std::wstring& url, const ByteRa
     for (uint64_t left = range.last - range.first + 1; left > 0;) {
         DWORD got = 0;
         const DWORD want = left < kBodyChunk ? static_cast<DWORD>(left) : kBodyChunk;
-        if (!InternetReadFile(response.get(), buffer.data(), want, &got) || got == 0) return RangeOutcome::Dropped;
+        if (!ReadCapped(response.get(), buffer.data(), want, &got) || got == 0) return RangeOutcome::Dropped;
         if (!sink(buffer.data(), got)) return RangeOutcome::Stopped;
         left -= got;
     }

@@ -1,5 +1,6 @@
 #include "net/resume.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "app/state.h"
@@ -19,6 +20,8 @@ struct Transfer {
     uint64_t have = 0;        // bytes of the part that belong to `info`
     bool retryable = false;   // the server offered ranges and a validator: a break can be mended
     bool onDiskSeen = false;  // the bytes already on disk went through the chunk hook
+    bool crossing = false;    // continuing another address's part: its validator means nothing here
+    bool ours = true;         // false while the part on disk is another address's, left for it
 };
 
 uint64_t FileSize(const std::wstring& path) {
@@ -63,6 +66,7 @@ void Forget(Transfer& t) {
     DeleteFileW(t.part.c_str());
     DeleteFileW(t.record.c_str());
     t.have = 0;
+    t.ours = true;
 }
 
 std::wstring AnswerValidator(HINTERNET response) {
@@ -74,16 +78,19 @@ std::wstring AnswerValidator(HINTERNET response) {
 Outcome Attempt(HINTERNET session, Transfer& t, const ArchiveHooks& hooks, const ResumePolicy& policy) {
     const Timeouts timeouts = {kDefaultTimeouts.connect, kDefaultTimeouts.send, policy.stallMs};
     const bool resuming = t.have > 0;
-    bool refused = false;
+    bool refused = false, quota = false;
     DWORD status = 0;
-    Response response = OpenAccepted(session, t.url, timeouts,
-                                     resuming ? ResumeHeaders(t.have, t.info.validator) : std::wstring(), &refused,
-                                     &status);
+    Response response = OpenAccepted(
+        session, t.url, timeouts,
+        resuming ? ResumeHeaders(t.have, t.crossing ? std::wstring() : t.info.validator) : std::wstring(), &refused,
+        &status, &quota);
     if (!response) {
         // 416: the file is shorter than the part, so the part is not of this file. Anything else
         // (an error status, a maintenance page, no answer) may pass: the part waits for a later try.
         if (refused && resuming && status == 416) Forget(t);
-        return t.retryable ? Outcome::Broken : Outcome::Failed;
+        if (quota && hooks.driveQuota) hooks.driveQuota();
+        // Drive's quota lasts hours: the pauses before resuming would not outlast it.
+        return t.retryable && !quota ? Outcome::Broken : Outcome::Failed;
     }
     if (!resuming && status == 206) return Outcome::Failed;  // a piece of the file, asked for whole
 
@@ -94,7 +101,7 @@ Outcome Attempt(HINTERNET session, Transfer& t, const ArchiveHooks& hooks, const
     if (resuming && status == 206) {
         range = ParseContentRange(QueryHeader(response.get(), HTTP_QUERY_CONTENT_RANGE));
         const std::wstring validator = AnswerValidator(response.get());
-        const bool sameFile = validator.empty() || validator == t.info.validator;
+        const bool sameFile = validator.empty() || validator == t.info.validator || t.crossing;
         if (!range || range->first != t.have || (t.info.length != 0 && range->total != t.info.length) || !sameFile) {
             Forget(t);  // the next try starts from zero
             return Outcome::Broken;
@@ -121,11 +128,21 @@ Outcome Attempt(HINTERNET session, Transfer& t, const ArchiveHooks& hooks, const
         }
         t.onDiskSeen = true;
         t.info.length = length;
+        if (t.crossing) {  // this address takes the part over, and resumes it by its own validator
+            t.info.url = t.url;
+            const std::wstring validator = AnswerValidator(response.get());
+            if (!validator.empty()) {
+                t.info.validator = validator;
+                t.crossing = false;
+            }
+            if (!WriteSmallFile(t.record, FormatPartInfo(t.info))) DeleteFileW(t.record.c_str());
+        }
         file.reset(CreateFileW(t.part.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                nullptr));
     } else {
         if (hooks.restarting) hooks.restarting();
         t.onDiskSeen = true;
+        t.crossing = false;
         t.info.validator = AnswerValidator(response.get());
         t.info.length = length;
         t.retryable = !t.info.validator.empty() &&
@@ -166,7 +183,7 @@ void DiscardPart(const std::wstring& archivePath) {
 }
 
 bool DownloadArchive(const std::wstring& url, const std::wstring& version, const std::wstring& archivePath,
-                     const ArchiveHooks& hooks, const ResumePolicy& policy) {
+                     const ArchiveHooks& hooks, const ResumePolicy& policy, const Mirrors& mirrors) {
     Transfer t;
     t.url = url;
     t.part = PartPath(archivePath);
@@ -175,13 +192,21 @@ bool DownloadArchive(const std::wstring& url, const std::wstring& version, const
     t.info.version = version;
     // A part from an earlier start is continued only for the same URL and version, and only
     // while the server still calls the file by the same validator (If-Range checks that).
+    // Another address's part is continued here only where the digest checks the whole at the end.
     const std::optional<PartInfo> saved = ParsePartInfo(ReadSmallFile(t.record));
-    if (saved && saved->url == url && saved->version == version && !saved->validator.empty()) {
+    const bool usable = saved && saved->version == version && !saved->validator.empty();
+    const bool sibling = usable && saved->url != url &&
+                         std::find(mirrors.others.begin(), mirrors.others.end(), saved->url) != mirrors.others.end();
+    if (usable && (saved->url == url || (sibling && mirrors.digestPublished))) {
         t.info = *saved;
         t.have = FileSize(t.part);
         t.retryable = t.have > 0 && (t.info.length == 0 || t.have < t.info.length);
+        t.crossing = sibling;
     }
-    if (!t.retryable) Forget(t);
+    if (sibling && !mirrors.digestPublished)
+        t.ours = false;
+    else if (!t.retryable)
+        Forget(t);
 
     InternetHandle session = OpenSession();
     if (!session) return false;
@@ -193,7 +218,7 @@ bool DownloadArchive(const std::wstring& url, const std::wstring& version, const
         outcome = Attempt(session.get(), t, hooks, policy);
     }
     if (outcome != Outcome::Complete) {
-        if (!t.retryable || t.have == 0) Forget(t);  // nothing a later start could continue
+        if (t.ours && (!t.retryable || t.have == 0)) Forget(t);  // nothing a later start could continue
         return false;
     }
     DeleteFileW(t.record.c_str());

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "net/transfer.h"
 
@@ -26,6 +27,17 @@ struct ArchiveHooks {
     // A write failed for lack of room, with the bytes the file still lacked; the part stays.
     std::function<void(uint64_t bytesMissing)> diskFull;
     uint64_t maxBytes = 0;  // a file announced or arriving longer fails; 0: no cap
+    // A Google Drive host answered that the file's download quota is used up (for up to a day).
+    std::function<void()> driveQuota;
+};
+
+// The other addresses the same archive is published at.
+struct Mirrors {
+    std::vector<std::wstring> others;
+    // The whole is checked against a published digest at the end, so a part one of the others
+    // left may be continued here. Without it, that part is left alone until this address answers
+    // and the download starts over from it.
+    bool digestPublished = false;
 };
 
 // The partly received archive and its record, beside `archivePath`.
@@ -39,7 +51,8 @@ std::wstring PartInfoPath(const std::wstring& archivePath);
 // body now at `archivePath`. On false, a part that can still be continued stays for the next
 // start; anything else is removed.
 bool DownloadArchive(const std::wstring& url, const std::wstring& version, const std::wstring& archivePath,
-                     const ArchiveHooks& hooks, const ResumePolicy& policy = ResumePolicy());
+                     const ArchiveHooks& hooks, const ResumePolicy& policy = ResumePolicy(),
+                     const Mirrors& mirrors = Mirrors());
 
 // Forgets a partly received archive (the client is current, nothing is left to continue).
 void DiscardPart(const std::wstring& archivePath);

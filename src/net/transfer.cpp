@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "net/rate_limit.h"
+
 namespace {
 const DWORD kBodyChunk = 65536;
 const DWORD kProgressIntervalMs = 100;
@@ -14,7 +16,9 @@ Streamed StreamBody(HINTERNET request, HANDLE file, uint64_t before, uint64_t ex
     DWORD lastTick = 0;
     for (;;) {
         DWORD got = 0;
-        if (!ReadPiece(request, buffer.data(), kBodyChunk, &got, deadline)) {
+        // A fetch held to a deadline (a remote text, a few bytes) is not slowed: it would miss it.
+        if (deadline ? !ReadPiece(request, buffer.data(), kBodyChunk, &got, deadline)
+                     : !ReadCapped(request, buffer.data(), kBodyChunk, &got)) {
             result.readFailed = true;
             break;
         }

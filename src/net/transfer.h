@@ -25,7 +25,8 @@ struct Streamed {
 // Reads `request` to its end in 64 KiB chunks, appending each to `file`. `before` bytes are in
 // the file already and count toward progress and `limit` (0: none). Progress goes out after a
 // chunk when 100 ms have passed since the last call, and once more after the loop unless a write
-// failed. With a deadline, a read that ends past it fails (ReadPiece).
+// failed. With a deadline, a read that ends past it fails (ReadPiece); without one, the reads keep
+// to the download cap.
 Streamed StreamBody(HINTERNET request, HANDLE file, uint64_t before, uint64_t expected, uint64_t limit,
                     const ProgressCallback& progress, const ChunkObserver& observer = ChunkObserver(),
                     const Deadline* deadline = nullptr);

@@ -21,6 +21,13 @@ bool SameChunks(const std::vector<FileChunk>& a, const std::vector<FileChunk>& b
 
 uint64_t Join(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
 
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
 std::optional<FileStamp> StampOf(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
@@ -29,13 +36,6 @@ std::optional<FileStamp> StampOf(const std::wstring& path) {
     return FileStamp{Join(data.nFileSizeHigh, data.nFileSizeLow),
                      Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
 }
-
-bool IsFolder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-}  // namespace
 
 std::wstring InstallRecordPath() { return g_baseDir + L"\\installed_files.txt"; }
 
@@ -81,9 +81,10 @@ std::optional<std::vector<FileChunk>> FileHasher::Chunks(const std::wstring& pat
     return chunks.Finish();
 }
 
-InstalledCheck CheckInstalled(const Manifest& manifest, const std::wstring& bin) {
+InstalledCheck CheckInstalled(const Manifest& manifest, const std::wstring& bin, bool useRecord) {
     std::unordered_map<std::string, InstalledFile> recorded;
-    for (InstalledFile& file : ParseInstallRecord(ReadFileBytes(InstallRecordPath())).value_or(std::vector<InstalledFile>()))
+    for (InstalledFile& file : ParseInstallRecord(useRecord ? ReadFileBytes(InstallRecordPath()) : std::string())
+                                   .value_or(std::vector<InstalledFile>()))
         recorded[file.path] = std::move(file);
 
     InstalledCheck check;

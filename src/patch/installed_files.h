@@ -16,6 +16,9 @@
 // The record's place: installed_files.txt beside version.txt.
 std::wstring InstallRecordPath();
 
+// What the file system says of a file, without reading it; nothing when it is missing or a folder.
+std::optional<FileStamp> StampOf(const std::wstring& path);
+
 // Where a manifest path lands under `bin` (no trailing backslash for a folder), in the extended
 // "\\?\" form when it is MAX_PATH long or longer.
 std::wstring EntryPath(const std::wstring& bin, const std::string& path);
@@ -50,8 +53,9 @@ struct InstalledCheck {
 };
 // Judges every entry against the record: a file whose size and time match its line is taken at
 // its word, any other is hashed (a chunked one cut into its chunks instead, which says as much),
-// the progress bar showing the share hashed.
-InstalledCheck CheckInstalled(const Manifest& manifest, const std::wstring& bin);
+// the progress bar showing the share hashed. Without `useRecord` every file of the manifest's size
+// is hashed.
+InstalledCheck CheckInstalled(const Manifest& manifest, const std::wstring& bin, bool useRecord = true);
 
 // Every file of the manifest whose size on disk is the manifest's, with its stamp now: what bin
 // holds once an archive the manifest describes has been unpacked into it.

@@ -9,12 +9,12 @@
 #include "app/state.h"
 #include "app/window.h"
 #include "net/disk_space.h"
-#include "net/drive.h"
 #include "net/progress.h"
 #include "net/ranges.h"
 #include "net/remote_text.h"
 #include "net/request.h"
 #include "net/resume.h"
+#include "net/sources.h"
 #include "patch/installed_files.h"
 #include "patch/zip_format.h"
 #include "patch/zip_writer.h"
@@ -38,6 +38,8 @@ std::wstring RebuiltFile(const std::wstring& archive, size_t entry) {
     return archive + L".rebuilt." + std::to_wstring(entry);
 }
 
+}  // namespace
+
 // The manifest counts only when signed under a key or its own digest is published where the
 // archive's is, and it must be made for the archive the configuration names: otherwise the patch
 // would install what the full download refuses.
@@ -53,6 +55,8 @@ std::optional<Manifest> FetchManifest() {
         return std::nullopt;
     return manifest;
 }
+
+namespace {
 
 bool WriteWhole(HANDLE file, const char* data, size_t size) {
     DWORD put = 0;
@@ -131,17 +135,18 @@ public:
     Receiver(const Manifest& manifest, Part& part, uint64_t& received, uint64_t expected)
         : manifest_(manifest), part_(part), received_(received), expected_(expected) {}
 
-    RangeOutcome Fetch(HINTERNET session, const RangeRequest& request, std::wstring& validator) {
+    RangeOutcome Fetch(HINTERNET session, const std::wstring& url, const RangeRequest& request,
+                       std::wstring& validator) {
         EntrySplitter splitter(manifest_, request);
         const EntrySplitter::Piece piece = [this](size_t entry, const char* data, size_t size, bool ends) {
             return Take(entry, data, size, ends);
         };
         const ByteRange range = {request.first, request.last, manifest_.archiveSize};
-        const RangeOutcome outcome = FetchRange(session, g_config.UpdateURL, range, validator, ResumePolicy().stallMs,
+        const RangeOutcome outcome = FetchRange(session, url, range, validator, ResumePolicy().stallMs,
                                                 [&](const char* data, size_t size) {
                                                     return splitter.Feed(data, size, piece);
                                                 });
-        ShowDownloadProgress(received_, expected_);
+        progress_(received_, expected_);
         hash_.reset();
         inFlight_ = 0;
         return outcome;
@@ -163,7 +168,7 @@ private:
         inFlight_ += size;
         if (GetTickCount() - lastShown_ >= kProgressIntervalMs) {
             lastShown_ = GetTickCount();
-            ShowDownloadProgress(received_ + inFlight_, expected_);
+            progress_(received_ + inFlight_, expected_);
         }
         if (!ends) return true;
         const ManifestEntry& entry = manifest_.entries[index];
@@ -182,6 +187,7 @@ private:
     Part& part_;
     uint64_t& received_;
     uint64_t expected_;
+    const ProgressCallback progress_ = StatusProgress();
     std::optional<Sha256> hash_;
     uint64_t inFlight_ = 0;
     DWORD lastShown_ = 0;
@@ -240,8 +246,8 @@ std::map<uint64_t, size_t> ByOffset(const Manifest& items) {
 // Fetches the entries `needed` names into the part, and the `chunks` into the chunk part.
 // `rebuiltBytes` must fit on the disk too.
 PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, const std::vector<size_t>& needed,
-                       const Manifest& chunks, uint64_t rebuiltBytes, Part& entryPart, Part& chunkPart,
-                       std::vector<size_t>& folders, std::wstring& shortfall) {
+                       const Manifest& chunks, uint64_t rebuiltBytes, const std::wstring& heading, Part& entryPart,
+                       Part& chunkPart, std::vector<size_t>& folders, std::wstring& shortfall) {
     Lane lanes[] = {{manifest, {}, ByOffset(manifest), {}}, {chunks, {}, ByOffset(chunks), {}}};
     for (size_t i = 0; i < chunks.entries.size(); ++i) lanes[1].todo.push_back(i);
     for (size_t index : needed) (manifest.entries[index].folder ? folders : lanes[0].todo).push_back(index);
@@ -264,18 +270,20 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
     shortfall = FreeSpaceShortfall(g_baseDir, expected - received + rebuiltBytes);
     if (!shortfall.empty()) return PatchResult::Failed;
 
-    SetStatus(L"Baixando atualiza\u00e7\u00e3o...");
+    SetStatus(heading);
     const InternetHandle session = OpenSession();
     if (!session) return PatchResult::Failed;
     const ResumePolicy policy;
-    std::wstring validator;
+    const std::vector<std::wstring> sources = RangeSources(g_config.UpdateURL);
+    size_t source = 0;
+    std::wstring validator;  // the current address's
     Receiver receivers[] = {{manifest, lanes[0].part, received, expected}, {chunks, lanes[1].part, received, expected}};
     bool answered = false;  // as the archive download, only a server that has answered is waited for
-    for (int resumes = 0;; ++resumes) {
+    for (int resumes = 0;;) {
         RangeOutcome outcome = RangeOutcome::Complete;
         for (size_t k = 0; k < 2 && outcome == RangeOutcome::Complete; ++k) {
             for (const RangeRequest& request : PlanRequests(lanes[k].items, lanes[k].todo)) {
-                outcome = receivers[k].Fetch(session.get(), request, validator);
+                outcome = receivers[k].Fetch(session.get(), sources[source], request, validator);
                 if (outcome != RangeOutcome::Complete) break;
                 answered = true;
             }
@@ -293,14 +301,22 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
                             lane.todo.end());
             left = left || !lane.todo.empty();
         }
-        if (outcome == RangeOutcome::Refused || outcome == RangeOutcome::Stopped) return PatchResult::Full;
         if (!left) break;
-        answered = answered || outcome == RangeOutcome::Dropped;
         // A drop costs only the entry or chunk in flight: each part goes back to what is complete in it.
-        if (!answered || !Truncate(lanes[0].part.file.get(), lanes[0].part.size) ||
-            !Truncate(lanes[1].part.file.get(), lanes[1].part.size) || resumes == policy.maxResumes)
+        if (!Truncate(lanes[0].part.file.get(), lanes[0].part.size) ||
+            !Truncate(lanes[1].part.file.get(), lanes[1].part.size))
             return PatchResult::Failed;
-        const DWORD waitMs = policy.firstWaitMs << resumes;
+        // Another address may give what this one would not; every range is verified all the same.
+        if (outcome != RangeOutcome::Dropped && source + 1 < sources.size()) {
+            ++source;
+            validator.clear();
+            answered = false;
+            continue;
+        }
+        if (outcome == RangeOutcome::Refused || outcome == RangeOutcome::Stopped) return PatchResult::Full;
+        answered = answered || outcome == RangeOutcome::Dropped;
+        if (!answered || resumes == policy.maxResumes) return PatchResult::Failed;
+        const DWORD waitMs = policy.firstWaitMs << resumes++;
         SetStatus(ResumeWaitText((waitMs + 999) / 1000));
         Sleep(waitMs);
     }
@@ -369,9 +385,81 @@ std::map<ChunkKey, uint64_t> ChunksInPart(const Part& part, const Manifest& chun
 
 }  // namespace
 
+namespace {
+
+// What bin lacks, as it will be fetched: a changed chunked file whose old file is in bin is rebuilt
+// from it and the chunks it lacks; every other entry comes whole. A chunk wanted twice is fetched once.
+struct FetchPlan {
+    Manifest chunks;
+    std::vector<size_t> whole;
+    std::vector<std::pair<size_t, std::vector<std::optional<uint64_t>>>> rebuilds;
+    uint64_t neededRaw = 0, rebuiltBytes = 0;
+};
+
+FetchPlan PlanFetch(const Manifest& manifest, const InstalledCheck& check) {
+    FetchPlan plan{{manifest.archiveSize, manifest.archiveSha256, {}}, {}, {}};
+    std::map<ChunkKey, size_t> wanted;
+    for (size_t index : check.needed) {
+        const ManifestEntry& entry = manifest.entries[index];
+        const auto old = check.oldChunks.find(index);
+        if (old == check.oldChunks.end()) {
+            plan.whole.push_back(index);
+            if (!entry.folder) plan.neededRaw += entry.rawLength;
+            continue;
+        }
+        plan.rebuilds.emplace_back(index, FindReusable(entry.chunks, old->second));
+        plan.rebuiltBytes += entry.size;
+        for (size_t i = 0; i < entry.chunks.size(); ++i) {
+            const FileChunk& chunk = entry.chunks[i];
+            if (plan.rebuilds.back().second[i] || !wanted.emplace(ChunkKey{chunk.sha256, chunk.length}, i).second)
+                continue;
+            plan.chunks.entries.push_back(
+                {"", false, 0, {}, entry.dataOffset + chunk.offset, chunk.length, chunk.sha256, 0, 0});
+            plan.neededRaw += chunk.length;
+        }
+    }
+    return plan;
+}
+
+PatchResult FetchPlanned(const std::wstring& archive, const std::wstring& bin, const InstalledCheck& check,
+                         const FetchPlan& plan, const std::wstring& heading, PatchState& state) {
+    Part entryPart, chunkPart;
+    std::vector<size_t> folders;
+    state.result = FetchPatch(archive, *state.manifest, plan.whole, plan.chunks, plan.rebuiltBytes, heading, entryPart,
+                              chunkPart, folders, state.shortfall);
+    // The rebuilt files first: a file that does not come out as the manifest says ends as the full
+    // download, as an entry that differs does.
+    const std::map<ChunkKey, uint64_t> inPart = ChunksInPart(chunkPart, plan.chunks);
+    for (const auto& [index, reuse] : plan.rebuilds) {
+        if (state.result != PatchResult::Assembled) break;
+        const ManifestEntry& entry = state.manifest->entries[index];
+        const std::wstring target = RebuiltFile(archive, index);
+        if (Rebuild(entry, reuse, EntryPath(bin, entry.path), chunkPart.file.get(), inPart, target)) {
+            state.rebuilt.emplace_back(target, entry.path);
+            state.packed.insert(entry.path);  // written by this update, as a packed entry is
+        } else {
+            state.result = PatchResult::Full;
+        }
+    }
+    chunkPart.file.reset();
+    if (state.result == PatchResult::Assembled && entryPart.record.done.empty() && folders.empty()) {
+        entryPart.file.reset();  // nothing for the unpacking: the rebuilt files are the update
+        state.result = PatchResult::Rebuilt;
+    } else if (state.result == PatchResult::Assembled &&
+               !Assemble(entryPart, archive, *state.manifest, ByOffset(*state.manifest), folders, state.packed)) {
+        state.result = PatchResult::Full;
+    }
+    if (state.result == PatchResult::Full) DiscardPatchPart(archive);
+    for (const InstalledFile& file : check.intact)
+        if (!state.packed.count(file.path)) state.untouched.push_back(file);
+    return state.result;
+}
+
+}  // namespace
+
 PatchResult PreparePatch(const std::wstring& archive, const std::wstring& bin, PatchState& state) {
-    // A Drive link answers no byte ranges.
-    if (g_config.UpdateManifest.empty() || IsDriveUrl(g_config.UpdateURL)) return state.result = PatchResult::Full;
+    if (g_config.UpdateManifest.empty() || RangeSources(g_config.UpdateURL).empty())
+        return state.result = PatchResult::Full;
     state.manifest = FetchManifest();
     if (!state.manifest) return state.result = PatchResult::Full;
 
@@ -382,65 +470,23 @@ PatchResult PreparePatch(const std::wstring& archive, const std::wstring& bin, P
         DiscardPatchPart(archive);  // bin was mended some other way since
         return state.result = PatchResult::Current;
     }
-    // A changed chunked file whose old file is in bin is rebuilt from it and the chunks it lacks;
-    // every other entry comes whole. A chunk wanted twice is fetched once.
-    Manifest chunks{state.manifest->archiveSize, state.manifest->archiveSha256, {}};
-    std::map<ChunkKey, size_t> wanted;
-    std::vector<size_t> whole;
-    std::vector<std::pair<size_t, std::vector<std::optional<uint64_t>>>> rebuilds;
-    uint64_t neededRaw = 0, rebuiltBytes = 0;
-    for (size_t index : check.needed) {
-        const ManifestEntry& entry = state.manifest->entries[index];
-        const auto old = check.oldChunks.find(index);
-        if (old == check.oldChunks.end()) {
-            whole.push_back(index);
-            if (!entry.folder) neededRaw += entry.rawLength;
-            continue;
-        }
-        rebuilds.emplace_back(index, FindReusable(entry.chunks, old->second));
-        rebuiltBytes += entry.size;
-        for (size_t i = 0; i < entry.chunks.size(); ++i) {
-            const FileChunk& chunk = entry.chunks[i];
-            if (rebuilds.back().second[i] || !wanted.emplace(ChunkKey{chunk.sha256, chunk.length}, i).second) continue;
-            chunks.entries.push_back({"", false, 0, {}, entry.dataOffset + chunk.offset, chunk.length, chunk.sha256, 0, 0});
-            neededRaw += chunk.length;
-        }
-    }
+    const FetchPlan plan = PlanFetch(*state.manifest, check);
     SetBar(0);
-    std::set<std::string> packed;
-    if (PatchPays(neededRaw, state.manifest->archiveSize)) {
-        Part entryPart, chunkPart;
-        std::vector<size_t> folders;
-        state.result = FetchPatch(archive, *state.manifest, whole, chunks, rebuiltBytes, entryPart, chunkPart, folders,
-                                  state.shortfall);
-        // The rebuilt files first: a file that does not come out as the manifest says ends as
-        // the full download, as an entry that differs does.
-        const std::map<ChunkKey, uint64_t> inPart = ChunksInPart(chunkPart, chunks);
-        for (const auto& [index, reuse] : rebuilds) {
-            if (state.result != PatchResult::Assembled) break;
-            const ManifestEntry& entry = state.manifest->entries[index];
-            const std::wstring target = RebuiltFile(archive, index);
-            if (Rebuild(entry, reuse, EntryPath(bin, entry.path), chunkPart.file.get(), inPart, target))
-                state.rebuilt.emplace_back(target, entry.path);
-            else
-                state.result = PatchResult::Full;
-        }
-        chunkPart.file.reset();
-        if (state.result == PatchResult::Assembled && entryPart.record.done.empty() && folders.empty()) {
-            entryPart.file.reset();  // nothing for the unpacking: the rebuilt files are the update
-            state.result = PatchResult::Rebuilt;
-        } else if (state.result == PatchResult::Assembled &&
-                   !Assemble(entryPart, archive, *state.manifest, ByOffset(*state.manifest), folders, packed)) {
-            state.result = PatchResult::Full;
-        }
-    }
-    if (state.result == PatchResult::Full) DiscardPatchPart(archive);
-    for (const InstalledFile& file : check.intact)
-        if (!packed.count(file.path)) state.untouched.push_back(file);
-    return state.result;
+    if (PatchPays(plan.neededRaw, state.manifest->archiveSize))
+        return FetchPlanned(archive, bin, check, plan, L"Baixando atualiza\u00e7\u00e3o...", state);
+    DiscardPatchPart(archive);
+    return state.result = PatchResult::Full;
+}
+
+PatchResult FetchNeeded(const std::wstring& archive, const std::wstring& bin, const InstalledCheck& check,
+                        const std::wstring& heading, PatchState& state) {
+    return FetchPlanned(archive, bin, check, PlanFetch(*state.manifest, check), heading, state);
 }
 
 void BeforeExtraction(const std::wstring& archive, PatchState& state) {
+    // A repair's record already lists no file the unpacking writes but the missing ones, whose
+    // lines stay until they are back.
+    if (state.repair) return;
     if (state.result == PatchResult::Assembled || state.result == PatchResult::Rebuilt) {
         WriteInstallRecord(state.untouched);
         return;
@@ -457,6 +503,16 @@ void BeforeExtraction(const std::wstring& archive, PatchState& state) {
 }
 
 void RecordInstall(const std::wstring& bin, const PatchState& state) {
+    if (state.repair && state.manifest) {
+        std::vector<InstalledFile> files = state.untouched;
+        for (const ManifestEntry& entry : state.manifest->entries) {
+            const std::optional<FileStamp> stamp =
+                state.packed.count(entry.path) ? StampOf(EntryPath(bin, entry.path)) : std::nullopt;
+            if (stamp && stamp->size == entry.size) files.push_back({entry.path, *stamp, entry.contentSha256});
+        }
+        WriteInstallRecord(files);
+        return;
+    }
     if (state.manifest && (state.result != PatchResult::Full || state.describesArchive))
         WriteInstallRecord(ManifestFilesOnDisk(*state.manifest, bin));
 }

@@ -12,6 +12,7 @@
 #include "app/state.h"
 #include "app/text.h"
 #include "net/remote_text.h"
+#include "net/sources.h"
 #include "tool/hints.h"
 #include "tool/requests.h"
 #include "update/remote_config.h"
@@ -21,8 +22,8 @@
 
 namespace {
 
-const std::vector<std::wstring> kIniKeys = {L"ServerName", L"ConfigURL", L"VersionURL", L"UpdateURL",
-                                            L"ClientExe",  L"SiteURL",   L"UpdatePublicKey"};
+const std::vector<std::wstring> kIniKeys = {L"ServerName", L"ConfigURL", L"VersionURL",      L"UpdateURL",
+                                            L"ClientExe",  L"SiteURL",   L"UpdatePublicKey", L"MaxDownloadKBps"};
 const std::vector<std::wstring> kRemoteKeys = {
     L"ServerName",   L"VersionURL",      L"UpdateURL",     L"ClientExe",      L"SiteUrl",
     L"MinLauncherBuild", L"UpdateSHA256", L"UpdateSignature", L"UpdateVersion", L"UpdateManifest",
@@ -96,6 +97,15 @@ bool CheckUrlForm(Report& report, const std::wstring& name, const std::wstring& 
     if (IsWebUrl(url)) return true;
     report(Mark::Error, name + L" " + Quoted(url) + L" não começa com http:// ou https://: corrija o endereço");
     return false;
+}
+
+// Every address of UpdateURL, each reported.
+bool CheckSourceForms(Report& report) {
+    const std::vector<std::wstring> sources = SplitSources(g_config.UpdateURL);
+    bool good = true;
+    for (size_t i = 0; i < sources.size(); ++i)
+        good = CheckUrlForm(report, SourceName(i, sources.size()), sources[i]) && good;
+    return good;
 }
 
 // launcher_config.ini exactly as the profile API reads it. False when there is none.
@@ -294,7 +304,7 @@ int RunCheck(const std::wstring& folder) {
             report(Mark::Error, L"VersionURL ou UpdateURL vazia (o launcher mostra \"Configure as URLs no "
                                 L"launcher_config.ini\"): defina-as no INI ou na configuração remota");
         } else if (CheckUrlForm(report, L"VersionURL", g_config.VersionURL) &&
-                   CheckUrlForm(report, L"UpdateURL", g_config.UpdateURL)) {
+                   CheckSourceForms(report)) {
             const std::optional<std::wstring> remote = CheckVersion(report, localShown);
             const std::optional<ServedArchive> served = remote ? CheckUpdateArchive(report, *remote) : std::nullopt;
             if (remote && !g_manifestUrl.empty()) CheckPatchManifest(report, g_manifestUrl, served);

@@ -14,13 +14,19 @@ int RunCheck(const std::wstring& folder);
 
 // What the archive's server served: the whole body's size and digest, and its validator.
 struct ServedArchive {
+    std::wstring url;  // the address that served it
     uint64_t size = 0;
     std::array<uint8_t, 32> digest{};
     std::wstring validator;  // ETag, else Last-Modified; empty when the server sent neither
 };
 
-// The archive step: downloads UpdateURL (for remote `version`) into g_baseDir and checks it
-// against g_config. Nothing when no archive was received. Defined in check_archive.cpp.
+// How the report names address `index` (from 0) of an UpdateURL of `count`: "UpdateURL" alone,
+// else "UpdateURL (2 de 3)".
+std::wstring SourceName(size_t index, size_t count);
+
+// The archive step: downloads every address of UpdateURL (for remote `version`) into g_baseDir,
+// checks the first archive received against g_config and the others against it. Nothing when no
+// archive was received. Defined in check_archive.cpp.
 std::optional<ServedArchive> CheckUpdateArchive(Report& report, const std::wstring& version);
 
 // The patch manifest at `url` (the remote UpdateManifest): reachable, signed under a key,

@@ -10,6 +10,7 @@
 #include "net/drive.h"
 #include "net/headers.h"
 #include "net/resume.h"
+#include "net/sources.h"
 #include "patch/zip_format.h"
 #include "tool/check.h"
 #include "tool/hints.h"
@@ -28,31 +29,31 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
-void CheckLayout(Report& report, const ZipListing& zip) {
+void CheckLayout(Report& report, const std::wstring& name, const ZipListing& zip) {
     uint64_t unpacked = 0;
     std::vector<std::wstring> escaping;
     for (const ZipEntry& entry : zip.entries) {
         unpacked += entry.size;
         if (EscapesFolder(entry.name)) escaping.push_back(DecodeForDisplay(entry.name));
     }
-    report(Mark::Ok, L"UpdateURL: zip com " + std::to_wstring(zip.entries.size()) + L" entradas, " +
+    report(Mark::Ok, name + L": zip com " + std::to_wstring(zip.entries.size()) + L" entradas, " +
                          std::to_wstring(unpacked) + L" bytes descompactados" + (zip.end.zip64 ? L", zip64" : L""));
     if (!escaping.empty())
-        report(Mark::Error, L"UpdateURL: " + std::to_wstring(escaping.size()) + L" entrada(s) com caminho absoluto ou "
+        report(Mark::Error, name + L": " + std::to_wstring(escaping.size()) + L" entrada(s) com caminho absoluto ou "
                                 L"'..' (ex.: " + Quoted(escaping.front()) + L"): refaça o zip com caminhos relativos");
 
     const std::optional<std::string> folder = ClientFolderInZip(zip.entries, Utf8(g_config.ClientExe));
     if (!folder)
-        report(Mark::Error, L"UpdateURL: ClientExe " + Quoted(g_config.ClientExe) +
+        report(Mark::Error, name + L": ClientExe " + Quoted(g_config.ClientExe) +
                                 L" não está no zip: inclua-o ou corrija ClientExe");
     else if (!folder->empty()) {
         std::wstring shown = DecodeForDisplay(folder->substr(0, folder->size() - 1));
         std::replace(shown.begin(), shown.end(), L'/', L'\\');
-        report(Mark::Error, L"UpdateURL: ClientExe está sob a pasta " + Quoted(shown) + L" do zip e iria para bin\\" +
+        report(Mark::Error, name + L": ClientExe está sob a pasta " + Quoted(shown) + L" do zip e iria para bin\\" +
                                 shown + L"\\: coloque os arquivos na raiz do zip");
     }
     else
-        report(Mark::Ok, L"UpdateURL: ClientExe " + Quoted(g_config.ClientExe) + L" na raiz do zip");
+        report(Mark::Ok, name + L": ClientExe " + Quoted(g_config.ClientExe) + L" na raiz do zip");
 }
 
 void CheckDigestAndSignature(Report& report, const std::array<uint8_t, 32>& digest) {
@@ -83,52 +84,88 @@ void CheckDigestAndSignature(Report& report, const std::array<uint8_t, 32>& dige
 
 }  // namespace
 
-std::optional<ServedArchive> CheckUpdateArchive(Report& report, const std::wstring& version) {
+std::wstring SourceName(size_t index, size_t count) {
+    if (count == 1) return L"UpdateURL";
+    return L"UpdateURL (" + std::to_wstring(index + 1) + L" de " + std::to_wstring(count) + L")";
+}
+
+namespace {
+
+// One address: what it serves, and the zip's layout, digest and signature for the `first` archive
+// received; a later address's archive must be that one.
+std::optional<ServedArchive> CheckSource(Report& report, const std::wstring& name, const std::wstring& url,
+                                         const std::wstring& version, const std::optional<ServedArchive>& first) {
     const std::wstring archive = g_baseDir + L"\\update_temp.zip";
     Sha256 hash;
     ArchiveHooks hooks;
     hooks.restarting = [&hash]() { hash = Sha256(); };
     hooks.chunk = [&hash](const char* data, size_t size) { hash.Update(data, size); };
+    bool quota = false;
+    hooks.driveQuota = [&quota]() { quota = true; };
     // One attempt: a drop or a stall is what the operator needs to hear about, not to ride out.
-    const bool downloaded = DownloadArchive(g_config.UpdateURL, version, archive, hooks, ResumePolicy{0, 0, 30000});
+    const bool downloaded = DownloadArchive(url, version, archive, hooks, ResumePolicy{0, 0, 30000});
     const std::vector<SeenRequest> seen = TakeRequests();
-    ReportRequests(report, L"UpdateURL", seen);
+    ReportRequests(report, name, seen);
     // A followed confirmation form is the only way to a second request other than the user-content link.
-    if (IsDriveUrl(g_config.UpdateURL) && seen.size() > 1 && Refused(seen[0]) &&
-        seen[1].url != UserContentLink(ExtractDriveFileId(g_config.UpdateURL)))
-        report(Mark::Warning, L"UpdateURL: o Google Drive pediu confirmação (arquivo grande); o launcher a segue, mas o "
-                              L"Drive limita downloads por dia: prefira um servidor web ou CDN");
+    if (IsDriveUrl(url) && seen.size() > 1 && Refused(seen[0]) && seen[1].url != UserContentLink(ExtractDriveFileId(url)))
+        report(Mark::Warning, name + L": o Google Drive pediu confirmação (arquivo grande); o launcher a segue, mas o "
+                                     L"Drive limita downloads por dia: prefira um servidor web ou CDN");
     if (!downloaded) {
-        report(Mark::Error, L"UpdateURL: " + ExplainFailure(seen, false) +
-                                L" (o launcher mostra \"Erro ao baixar. Verifique a URL/link.\")");
+        report(Mark::Error, name + L": " + ExplainFailure(seen, false) + L" (o launcher mostra \"" +
+                                (quota ? L"Limite de downloads do Google Drive atingido. Tente mais tarde."
+                                       : L"Erro ao baixar. Verifique a URL/link.") +
+                                L"\")");
         return std::nullopt;
     }
     const SeenRequest& last = seen.back();
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     GetFileAttributesExW(archive.c_str(), GetFileExInfoStandard, &data);
     const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    report(Mark::Ok, L"UpdateURL: recebido " + std::to_wstring(size) + L" bytes, " + std::to_wstring(last.status) + L", " +
+    report(Mark::Ok, name + L": recebido " + std::to_wstring(size) + L" bytes, " + std::to_wstring(last.status) + L", " +
                          (last.type.empty() ? L"sem Content-Type" : last.type));
     std::wstring missing;
     if (!OffersByteRanges(last.acceptRanges)) missing = L"Accept-Ranges: bytes";
     if (last.validator.empty()) missing += (missing.empty() ? L"" : L" nem ") + std::wstring(L"ETag/Last-Modified");
     if (missing.empty())
-        report(Mark::Ok, L"UpdateURL: retomada possível (Accept-Ranges e validador " + last.validator + L")");
+        report(Mark::Ok, name + L": retomada possível (Accept-Ranges e validador " + last.validator + L")");
     else
-        report(Mark::Warning, L"UpdateURL: o servidor não oferece " + missing +
+        report(Mark::Warning, name + L": o servidor não oferece " + missing +
                                   L", e uma queda recomeça do zero: ative-os no servidor");
+    const std::optional<std::array<uint8_t, 32>> digest = hash.Finish();
+    if (first) {
+        if (digest && first->size == size && first->digest == *digest) {
+            report(Mark::Ok, name + L": o mesmo arquivo da primeira fonte");
+            return ServedArchive{url, size, *digest, last.validator};
+        }
+        report(Mark::Error, name + L": serve outro arquivo que a primeira fonte (" + std::to_wstring(size) +
+                                L" bytes): publique o mesmo zip em todas as fontes");
+        return std::nullopt;
+    }
     if (size < kMinArchiveBytes) {
-        report(Mark::Error, L"UpdateURL: só " + std::to_wstring(size) + L" bytes (o launcher mostra \"Download inválido "
+        report(Mark::Error, name + L": só " + std::to_wstring(size) + L" bytes (o launcher mostra \"Download inválido "
                                 L"(arquivo muito pequeno).\"): confira o link");
         return std::nullopt;
     }
     const std::optional<ZipListing> zip = ListZip(archive);
     if (zip)
-        CheckLayout(report, *zip);
+        CheckLayout(report, name, *zip);
     else
-        report(Mark::Error, L"UpdateURL: não é um zip legível (incompleto, ou .rar/.7z): publique um arquivo .zip");
-    const std::optional<std::array<uint8_t, 32>> digest = hash.Finish();
+        report(Mark::Error, name + L": não é um zip legível (incompleto, ou .rar/.7z): publique um arquivo .zip");
     if (!digest) return std::nullopt;
     CheckDigestAndSignature(report, *digest);
-    return ServedArchive{size, *digest, last.validator};
+    return ServedArchive{url, size, *digest, last.validator};
+}
+
+}  // namespace
+
+std::optional<ServedArchive> CheckUpdateArchive(Report& report, const std::wstring& version) {
+    // The launcher turns to the next address when one fails: each is walked as if it were the last.
+    const std::vector<std::wstring> sources = SplitSources(g_config.UpdateURL);
+    std::optional<ServedArchive> first;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const std::optional<ServedArchive> served =
+            CheckSource(report, SourceName(i, sources.size()), sources[i], version, first);
+        if (!first) first = served;
+    }
+    return first;
 }

@@ -11,6 +11,7 @@
 #include "net/drive.h"
 #include "net/headers.h"
 #include "net/request.h"
+#include "net/sources.h"
 #include "patch/manifest.h"
 #include "tool/check.h"
 #include "tool/hints.h"
@@ -117,19 +118,18 @@ RangeAnswer FetchRange(const std::wstring& url, uint64_t first, uint64_t length,
     return answer;
 }
 
-// With no entries to re-hash, one byte is asked for, to see whether ranges are served at all.
-void CheckRanges(Report& report, const std::vector<ManifestEntry>& entries, const ServedArchive& served) {
-    if (IsDriveUrl(g_config.UpdateURL)) {
-        report(Mark::Warning, L"UpdateURL é um link do Google Drive, sem Range utilizável: o launcher sempre baixa o "
-                              L"arquivo inteiro; hospede o zip num servidor web ou CDN para ter patches");
-        return;
-    }
+// One address a patch may take ranges from. With no entries to re-hash, one byte is asked for, to see
+// whether ranges are served at all.
+void CheckRangesOf(Report& report, const std::wstring& name, const std::wstring& url,
+                   const std::vector<ManifestEntry>& entries, const ServedArchive& served) {
+    // If-Range carries what this address said of the whole; another one's validator would not match.
+    const std::wstring validator = url == served.url ? served.validator : std::wstring();
     std::vector<const ManifestEntry*> samples = Samples(entries);
     const ManifestEntry probe{"", false, 0, {}, 0, 1, {}, 0, 0};
     const bool onlyProbe = samples.empty();
     if (onlyProbe) samples.push_back(&probe);
     for (const ManifestEntry* entry : samples) {
-        const RangeAnswer answer = FetchRange(g_config.UpdateURL, entry->offset, entry->rawLength, served.size, served.validator);
+        const RangeAnswer answer = FetchRange(url, entry->offset, entry->rawLength, served.size, validator);
         const std::vector<SeenRequest> seen = TakeRequests();
         const std::wstring asked = L"bytes " + std::to_wstring(entry->offset) + L"-" +
                                    std::to_wstring(entry->offset + entry->rawLength - 1);
@@ -138,7 +138,8 @@ void CheckRanges(Report& report, const std::vector<ManifestEntry>& entries, cons
                                      : answer.status != 206 ? L"HTTP " + std::to_wstring(answer.status)
                                                             : L"206 com Content-Range " + Quoted(answer.contentRange) +
                                                                   L" ou corpo de outro tamanho";
-            std::wstring line = L"UpdateURL: pedido de Range (" + asked + L") respondido com ";
+            std::wstring line = name;
+            line += L": pedido de Range (" + asked + L") respondido com ";
             line += got;
             line += L": os patches viram download completo; ative Range no servidor";
             if (!seen.empty()) line += L" (" + DescribeRequest(seen.back()) + L")";
@@ -151,9 +152,22 @@ void CheckRanges(Report& report, const std::vector<ManifestEntry>& entries, cons
             return;
         }
     }
-    report(Mark::Ok, L"UpdateURL: Range atendido com 206" +
+    report(Mark::Ok, name + L": Range atendido com 206" +
                          (onlyProbe ? std::wstring()
                                     : L"; " + std::to_wstring(samples.size()) + L" entrada(s) conferida(s) pelos bytes"));
+}
+
+void CheckRanges(Report& report, const std::vector<ManifestEntry>& entries, const ServedArchive& served) {
+    const std::vector<std::wstring> sources = SplitSources(g_config.UpdateURL);
+    bool any = false;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        if (IsDriveUrl(sources[i])) continue;
+        CheckRangesOf(report, SourceName(i, sources.size()), sources[i], entries, served);
+        any = true;
+    }
+    if (!any)
+        report(Mark::Warning, L"UpdateURL é um link do Google Drive, sem Range utilizável: o launcher sempre baixa o "
+                              L"arquivo inteiro; hospede o zip num servidor web ou CDN para ter patches");
 }
 
 }  // namespace

@@ -57,7 +57,8 @@ std::wstring FailureReason(const std::vector<SeenRequest>& requests, const std::
     const std::wstring named = title.empty() ? std::wstring() : L" \u00ab" + title + L"\u00bb";
     if (Contains(page, "Quota exceeded") || Contains(page, "Too many users"))
         return L"o Google Drive atingiu a cota de downloads do arquivo" + named +
-               L": aguarde até 24 h ou hospede o arquivo num servidor web ou CDN";
+               L": aguarde até 24 h, ponha outra fonte em UpdateURL (um espelho, uma cópia do arquivo) ou hospede-o "
+               L"num servidor web ou CDN";
     if (last.status >= 400)
         return L"HTTP " + std::to_wstring(last.status) + named +
                L": o arquivo não está acessível nesse endereço; corrija a URL ou publique o arquivo";

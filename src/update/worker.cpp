@@ -11,10 +11,14 @@
 #include "app/state.h"
 #include "app/window.h"
 #include "net/disk_space.h"
+#include "net/drive.h"
 #include "net/progress.h"
+#include "net/rate_limit.h"
 #include "net/remote_text.h"
 #include "net/resume.h"
+#include "net/sources.h"
 #include "patch/patch.h"
+#include "patch/repair.h"
 #include "patch/zip_format.h"
 #include "update/client_lock.h"
 #include "update/extract.h"
@@ -27,6 +31,8 @@
 constexpr DWORD kAnnouncePauseMs = 2000;
 // How often a running client is looked at again while the update waits for it to close.
 constexpr DWORD kClientPollMs = 2000;
+// Long enough to read that the archive is now asked from its next address.
+constexpr DWORD kSourceSwitchPauseMs = 1000;
 
 // Every ending but the outdated launcher's hands Play back. The message goes before the flag
 // is cleared, so Play is never accepted mid-pass.
@@ -47,14 +53,15 @@ static void FinishAndDelete(const std::wstring& status, const std::wstring& arch
     End();
 }
 
-// Downloads the archive and checks it. The status of the ending when that fails; empty when
-// the archive is there, big enough and, where the publisher asks for it, verified.
+// Downloads the archive from its addresses in turn and checks it. The status of the ending when
+// that fails (the last address's reason); empty when the archive is there, big enough and, where
+// the publisher asks for it, verified.
 static std::wstring FetchArchive(const std::wstring& archive) {
     // The digest is taken while the bytes arrive, so a multi-GB archive is not read twice.
     const bool verify = !g_config.UpdateSHA256.empty() || !g_config.UpdatePublicKey.empty();
     std::optional<Sha256> hash;
     ArchiveHooks hooks;
-    hooks.progress = ShowDownloadProgress;
+    hooks.progress = StatusProgress();
     if (verify) {
         hash.emplace();  // a part continued from an earlier start is fed in before any restart
         hooks.restarting = [&hash]() { hash.emplace(); };
@@ -66,8 +73,20 @@ static std::wstring FetchArchive(const std::wstring& archive) {
     std::wstring shortfall;  // set when the disk has no room for the rest of the archive
     hooks.room = [&shortfall](uint64_t bytes) { return (shortfall = FreeSpaceShortfall(g_baseDir, bytes)).empty(); };
     hooks.diskFull = [&shortfall](uint64_t bytes) { shortfall = ShortfallText(bytes); };
-    if (!DownloadArchive(g_config.UpdateURL, g_remoteVersion, archive, hooks))
-        return shortfall.empty() ? L"Erro ao baixar. Verifique a URL/link." : shortfall;
+    bool quota = false;  // the address tried last was a Drive link out of its download quota
+    hooks.driveQuota = [&quota]() { quota = true; };
+    const auto nextSource = [&quota](size_t failed, size_t count) {
+        quota = false;
+        SetStatus(NextSourceText(failed, count));
+        Sleep(kSourceSwitchPauseMs);
+    };
+    // The digest checks the whole at the end, so a part one address left may be finished by another.
+    if (!DownloadFromSources(SplitSources(g_config.UpdateURL), g_remoteVersion, archive, hooks,
+                             !g_config.UpdateSHA256.empty(), nextSource)) {
+        if (!shortfall.empty()) return shortfall;
+        return quota ? L"Limite de downloads do Google Drive atingido. Tente mais tarde."
+                     : L"Erro ao baixar. Verifique a URL/link.";
+    }
 
     WIN32_FILE_ATTRIBUTE_DATA info;
     if (GetFileAttributesExW(archive.c_str(), GetFileExInfoStandard, &info) &&
@@ -92,8 +111,59 @@ std::wstring AnnounceText(const std::wstring& local, const std::wstring& remote)
     return L"Nova vers\u00e3o: " + local + L" -> " + remote;
 }
 
-void UpdateWorker() {
+// Unpacks update_temp.zip into bin, `status` on the line, once the client no longer runs. False
+// when every tool failed; the archive then stays for a manual unpack.
+static bool Unpack(const std::wstring& archive, const std::wstring& bin, PatchState& patch, const wchar_t* status) {
+    // The tools cannot replace the files of a running client; the player is asked to close it.
+    // Closing the launcher ends this wait with the process.
+    const std::wstring client = ClientPath(g_baseDir, g_config.ClientExe);
+    if (ClientInUse(client)) {
+        SetStatus(L"Feche o jogo para concluir a atualiza\u00e7\u00e3o.");
+        while (ClientInUse(client)) Sleep(kClientPollMs);
+    }
+    SetStatus(status);
+    BeforeExtraction(archive, patch);
+    if (patch.result != PatchResult::Rebuilt && !ExtractUpdateArchive(archive, bin)) return false;
+    DeleteFileW(archive.c_str());
+    return true;
+}
+
+// The installed client is the published one. A start's quick look restores the recorded files
+// that are gone; the player's check restores every file of the manifest that differs. Both need
+// the manifest, and ranges of the archive, which a Drive link does not answer. The ending's status.
+static std::wstring MendClient(const std::wstring& archive, const std::wstring& bin, bool checkAll) {
+    const wchar_t* const current = L"Client atualizado!";
+    const RecordLook look = checkAll ? RecordLook() : QuickLook(bin);
+    if (g_config.UpdateManifest.empty() || IsDriveUrl(g_config.UpdateURL) || (!checkAll && look.missing.empty())) {
+        DiscardPatchPart(archive);  // a half-received older update has nothing left to finish
+        return checkAll ? L"Verifica\u00e7\u00e3o indispon\u00edvel: o servidor n\u00e3o publica um manifesto." : current;
+    }
+    PatchState patch;
+    size_t restoring = 0;
+    switch (PrepareRepair(archive, bin, checkAll ? nullptr : &look, patch, restoring)) {
+    case PatchResult::Assembled:
+    case PatchResult::Rebuilt:
+        SetBar(100);
+        if (!Unpack(archive, bin, patch, L"Restaurando arquivos do jogo..."))
+            return L"Falha ao extrair. Extraia update_temp.zip manualmente.";
+        if (!InstallRebuilt(bin, patch, archive)) return L"Falha ao instalar os arquivos atualizados. Tente novamente.";
+        break;
+    case PatchResult::Current:
+        break;
+    default:  // what arrived is continued at the next try
+        return patch.shortfall.empty() ? L"Erro ao baixar. Verifique a URL/link." : patch.shortfall;
+    }
+    RecordInstall(bin, patch);
+    if (!checkAll) return current;
+    return restoring ? L"Arquivos verificados: " + std::to_wstring(restoring) + L" restaurado(s)."
+                     : L"Arquivos verificados: nenhum problema.";
+}
+
+// The pass of every start, and again of the player's file check, which ends, when the installed
+// client is the published one, in a hash of every file instead of the quick look.
+static void RunPass(bool checkAll) {
     g_busy.exchange(true);
+    SetDownloadCap(g_config.MaxDownloadKBps * 1024);  // the launcher's own download included
 
     // Before anything is written: the remote texts' temporary file already needs the folder.
     switch (CheckInstallFolderAccess()) {
@@ -129,8 +199,7 @@ void UpdateWorker() {
     }
     if (g_remoteVersion == g_localVersion) {
         DiscardPart(archive);  // a half-received older update has nothing left to finish
-        DiscardPatchPart(archive);
-        Finish(L"Client atualizado!");
+        Finish(MendClient(archive, bin, checkAll));
         return;
     }
     // Under a key, the signed configuration names the version its archive is: a version text
@@ -161,28 +230,17 @@ void UpdateWorker() {
     }
 
     SetBar(100);
-    const std::wstring client = ClientPath(g_baseDir, g_config.ClientExe);
-    if (patched != PatchResult::Current) {
-        // The tools cannot replace the files of a running client; the player is asked to close it.
-        // Closing the launcher ends this wait with the process.
-        if (ClientInUse(client)) {
-            SetStatus(L"Feche o jogo para concluir a atualiza\u00e7\u00e3o.");
-            while (ClientInUse(client)) Sleep(kClientPollMs);
-        }
-        SetStatus(L"Extraindo arquivos...");
-        BeforeExtraction(archive, patch);
-        if (patched != PatchResult::Rebuilt && !ExtractUpdateArchive(archive, bin)) {
-            Finish(L"Falha ao extrair. Extraia update_temp.zip manualmente.");  // kept for a manual unpack
-            return;
-        }
-        DeleteFileW(archive.c_str());
-        // A file rebuilt from its old self replaces it only now, whole and verified.
-        if (!InstallRebuilt(bin, patch, archive)) {
-            Finish(L"Falha ao instalar os arquivos atualizados. Tente novamente.");
-            return;
-        }
+    if (patched != PatchResult::Current && !Unpack(archive, bin, patch, L"Extraindo arquivos...")) {
+        Finish(L"Falha ao extrair. Extraia update_temp.zip manualmente.");  // kept for a manual unpack
+        return;
+    }
+    // A file rebuilt from its old self replaces it only now, whole and verified.
+    if (!InstallRebuilt(bin, patch, archive)) {
+        Finish(L"Falha ao instalar os arquivos atualizados. Tente novamente.");
+        return;
     }
 
+    const std::wstring client = ClientPath(g_baseDir, g_config.ClientExe);
     if (!PathFileExistsW(client.c_str())) {
         Finish(L"Extra\u00e7\u00e3o incompleta: execut\u00e1vel n\u00e3o encontrado em bin/. Tente novamente.");
         return;
@@ -198,3 +256,7 @@ void UpdateWorker() {
     SetBar(100);
     End();
 }
+
+void UpdateWorker() { RunPass(false); }
+
+void CheckGameFiles() { RunPass(true); }

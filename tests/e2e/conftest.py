@@ -121,7 +121,7 @@ def body(data, *, status=200, content_type="application/octet-stream", length=No
 
 def resumable(data, *, drops=(), validator=("ETag", '"v1"'), ranges=True, shift=0):
     """A handler serving `data` as a file that can be continued: a Range request whose If-Range
-    matches the validator gets a 206 from that offset (its Content-Range moved by `shift`, to fake
+    matches the validator (or that has none) gets a 206 from that offset (its Content-Range moved by `shift`, to fake
     a wrong one). An answer ends early at the first of `drops` past its start, which is then used
     up: a drop is an offset into the file, or (offset, seconds of silence before the close).
     `validator` may be changed between requests; `served` counts the body bytes sent."""
@@ -130,7 +130,7 @@ def resumable(data, *, drops=(), validator=("ETag", '"v1"'), ranges=True, shift=
         if handler.validator:
             head[handler.validator[0]] = handler.validator[1]
         asked = request.headers.get("Range", "")
-        if ranges and handler.validator and asked and request.headers.get("If-Range") == handler.validator[1]:
+        if ranges and handler.validator and asked and request.headers.get("If-Range") in (None, handler.validator[1]):
             start, status = int(asked[len("bytes="):].rstrip("-")), 206
             head["Content-Range"] = "bytes %d-%d/%d" % (start + shift, len(data) - 1, len(data))
         end, stall = min([d for d in handler.drops if d[0] > start] + [(len(data), 0)])

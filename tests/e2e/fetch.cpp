@@ -2,17 +2,19 @@
 // [received, expected, milliseconds since the start], and for the archive the pauses announced
 // before resumptions, the restarts from zero and the SHA-256 of the bytes seen.
 //   fetch.exe <url> <destination>                                  DownloadFile
-//   fetch.exe <url> <archive> <version> <first wait ms> <stall ms>  DownloadArchive
+//   fetch.exe <urls> <archive> <version> <first wait ms> <stall ms> [digest]
+//                        DownloadFromSources; "digest": as with a published digest
 #include <cstdio>
 #include <optional>
 
 #include "net/download.h"
 #include "net/resume.h"
+#include "net/sources.h"
 #include "verify/der.h"
 #include "verify/verify.h"
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3 && argc != 6) return 2;
+    if (argc != 3 && argc != 6 && argc != 7) return 2;
     const DWORD start = GetTickCount();
     std::string calls, waits, digest;
     const auto progress = [&](uint64_t received, uint64_t expected) {
@@ -32,7 +34,7 @@ int wmain(int argc, wchar_t** argv) {
     hooks.restarting = [&] { hash.emplace(), ++restarts; };
     hooks.chunk = [&](const char* data, size_t size) { hash->Update(data, size); };
     const ResumePolicy policy = {5, static_cast<DWORD>(_wtoi(argv[4])), static_cast<DWORD>(_wtoi(argv[5]))};
-    const bool ok = DownloadArchive(argv[1], argv[3], argv[2], hooks, policy);
+    const bool ok = DownloadFromSources(SplitSources(argv[1]), argv[3], argv[2], hooks, argc == 7, nullptr, policy);
     for (wchar_t c : FormatSha256Hex(hash->Finish().value_or(std::array<uint8_t, 32>{}))) digest += static_cast<char>(c);
     std::printf("{\"ok\": %s, \"calls\": [%s], \"waits\": [%s], \"restarts\": %d, \"sha256\": \"%s\"}\n",
                 ok ? "true" : "false", calls.c_str(), waits.c_str(), restarts, digest.c_str());

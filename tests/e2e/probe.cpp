@@ -6,7 +6,9 @@
 // presses the named button), no-msgbox MS (fails if a box shows up meanwhile).
 // Actions: dump (caption, title, version, status, play_enabled, play_focused, play_text, progress,
 // style, x, y, width, height, minimized, foreground), click (posted, as every action is, so neither
-// a box nor a busy launcher blocks the probe), command NOTIFY (WM_COMMAND from Play with that notification code), close, minimize, sleep MS,
+// a box nor a busy launcher blocks the probe), command NOTIFY (WM_COMMAND from Play with that notification code),
+// syscommand ID (a system-menu item chosen; Wine reads no other process's menus, so its state is
+// not reported), close, minimize, sleep MS,
 // folder PATH (later commands look only at launcher windows of a program in that folder: tests run
 // side by side, each in folders of its own),
 // move X (the window's left and top edge to X), pid (the launcher's process id),
@@ -210,6 +212,8 @@ int wmain(int argc, wchar_t** argv) {
             PostMessageW(play(), BM_CLICK, 0, 0);
         } else if (cmd == L"command") {
             PostMessageW(w, WM_COMMAND, MAKEWPARAM(101, n), LPARAM(play()));
+        } else if (cmd == L"syscommand") {
+            PostMessageW(w, WM_SYSCOMMAND, n, 0);
         } else if (cmd == L"close") {
             PostMessageW(w, WM_CLOSE, 0, 0);
         } else if (cmd == L"move") {

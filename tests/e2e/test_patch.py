@@ -174,6 +174,19 @@ def test_a_patch_the_disk_has_no_room_for(small_disk, install, serve, httpserver
     assert ranges_asked(httpserver) == [] and (inst.dir / "version.txt").read_text() == "1"
 
 
+def test_ranges_from_the_next_address(install, serve, httpserver, build, manifest):
+    """Neither a Drive link nor the first web address answers ranges: the patch asks the next one."""
+    new = zipped(NEW, build)
+    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(new),
+           "/u.zip": ranged(new, ranges=False), "/m2.zip": ranged(new)})
+    sources = "https://drive.google.com/file/d/1x/view {url}/u.zip {url}/m2.zip"
+    inst = install(installed(OLD, INI.replace("{url}/u.zip", sources)))
+    update(inst)
+    mirror = [r.headers.get("Range") for r, _ in httpserver.log if r.path == "/m2.zip"]
+    assert bin_holds(inst, NEW) and ranges_asked(httpserver) == asked(new, [CANCAO, README_])
+    assert mirror == asked(new, [CANCAO, README_], [ILHA])
+
+
 FALLBACKS = [  # name, archive digest and signature in the configuration, the manifest's digest there, manifest of
     # another archive, server, key
     ("server ignores ranges", True, "right", False, dict(ranges=False), None),
@@ -361,3 +374,54 @@ def test_a_pack_changed_under_its_recorded_stamp(install, serve, httpserver, bui
     inst.start()
     update(inst)
     assert bin_holds(inst, {BIG: new}) and ranges_asked(httpserver)[-1] is None
+
+
+CURRENT, CHECK, CHECKED = "Client atualizado!", ("syscommand", 0x110), "Arquivos verificados: %s."
+
+
+def test_a_patched_install_mends_itself(install, serve, httpserver, build, manifest):
+    """A file gone from a patched install comes back at the next start, only its bytes fetched and a drop
+    resumed, while a file the player changed is left alone and loses its record line; the menu's check
+    restores it and a file damaged behind the record's back, spares a file outside the manifest, and then
+    finds nothing."""
+    new = zipped(NEW, build)
+    server = ranged(new)
+    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(new),
+           "/u.zip": server})
+    inst = install(installed(OLD))
+    update(inst)
+    (inst.dir / "bin" / ILHA).unlink()
+    (inst.dir / "bin/data/world.pak").write_bytes(b"X" + PAK[1:])
+    sounds, kept = inst.dir / "bin/data/sounds.pak", (inst.dir / "bin/data/sounds.pak").stat()
+    sounds.write_bytes(b"X" + PAK[::-1][1:])
+    os.utime(sounds, ns=(kept.st_atime_ns, kept.st_mtime_ns))  # damaged, size and time as recorded
+    (inst.dir / "bin/shots").mkdir()
+    (inst.dir / "bin/shots/1.png").write_bytes(b"png")
+    server.cuts.append((sum(spans(new)[ILHA]) // 2, 0))
+    httpserver.clear_log()
+    inst.start()
+    inst.probe("wait-window", 20000, "wait-status", 60000, "Conexão interrompida. Retomando em 1 s...", "wait-status",
+               60000, CURRENT, "wait-enabled", 5000, "sleep", 300)
+    assert ranges_asked(httpserver) == asked(new, [ILHA], [ILHA])
+    assert bin_holds(inst, {ILHA: MAP, "data/world.pak": b"X" + PAK[1:]})
+    assert "data/world.pak" not in (inst.dir / RECORD).read_text("utf-8")
+
+    httpserver.clear_log()
+    inst.probe(*CHECK, "wait-status", 30000, CHECKED % "2 restaurado(s)", "wait-enabled", 5000, "sleep", 300)
+    assert ranges_asked(httpserver) == asked(new, ["data/world.pak"], ["data/sounds.pak"])
+    assert bin_holds(inst, dict(NEW, **{"shots/1.png": b"png"})) and "world.pak" in (inst.dir / RECORD).read_text()
+    update(inst, CHECKED % "nenhum problema", *CHECK)
+
+
+def test_without_a_manifest_nothing_is_mended(install, serve, httpserver):
+    """A missing recorded file stays missing at start; the menu's check, dropped while a pass runs, then
+    says why it cannot run."""
+    serve({"/v.txt": lambda request: (time.sleep(2), Response("1"))[1], "/cfg.txt": "[Launcher]\n"})
+    line = "%s 5 1 data/gone.pak\n" % ("0" * 64)
+    inst = install(dict(installed(OLD), **{RECORD: line}))
+    inst.probe("wait-window", 20000, "wait-status", 20000, "Verificando atualizações...", *CHECK,
+               "wait-status", 20000, CURRENT, "wait-enabled", 5000)
+    versions = lambda: [r.path for r, _ in httpserver.log].count("/v.txt")  # noqa: E731
+    assert versions() == 1 and (inst.dir / RECORD).read_text() == line
+    update(inst, "Verificação indisponível: o servidor não publica um manifesto.", "sleep", 300, *CHECK)
+    assert versions() == 2 and ranges_asked(httpserver) == [] and not (inst.dir / "bin/data/gone.pak").exists()

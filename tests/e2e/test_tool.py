@@ -138,6 +138,9 @@ ROWS = {  # name: (INI, installed version, replies, a line the check prints, exi
                                       "AVISO UpdateURL: pedido de Range (bytes 0-", 0),
     "manifest missing": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.manifest": ("gone", 404)}),
                          "ERRO  UpdateManifest: HTTP 404", 1),
+    "mirror serving another archive": (ini(VersionURL="{url}/v.txt", UpdateURL="{url}/u.zip {url}/old.zip"), "1.0.0",
+                                       dict(GOOD, **{"/old.zip": zipped({"velmoraclient.exe": b"MZ" + bytes(999)})}),
+                                       "ERRO  UpdateURL (2 de 2): serve outro arquivo que a primeira fonte", 1),
     "manifest key misspelt": (WITH_CONFIG, "1.0.0", dict(GOOD, **{"/cfg.txt": PATCHED.replace("Manifest", "Manfest")}),
                               'ERRO  ConfigURL: chave desconhecida "UpdateManfest" (ignorada): escreva "UpdateManifest"', 1),
 }

@@ -17,6 +17,7 @@ E6 = "Download inválido (arquivo muito pequeno)."
 E7 = "Falha ao extrair. Extraia update_temp.zip manualmente."
 E8 = "Extração incompleta: executável não encontrado em bin/. Tente novamente."
 E9 = "Atualização concluída!"
+QUOTA_ENDING = "Limite de downloads do Google Drive atingido. Tente mais tarde."
 OUTDATED = ("Este launcher está desatualizado e não pode ser usado.\n\nPor favor, exclua o launcher atual e baixe a "
             "versão mais recente no nosso site:\n\n{}\n\nApenas clique em OK e o site será aberto automaticamente.")
 POWERSHELL = "powershell.exe -NoProfile -NoLogo -NonInteractive -ExecutionPolicy Bypass -Command \""
@@ -35,6 +36,20 @@ FORM = "drive.usercontent.google.com/download?id=1VelmoraZip_x&export=download&c
 PAGE = body(('<!DOCTYPE html><html><form id="download-form" action="https://%s" method="get"><input type="hidden" '
              'name="uuid" value="9f"></form></html>' % FORM.rpartition("&")[0].replace("&", "&amp;")).encode(),
             content_type="text/html; charset=utf-8")
+USER = "drive.usercontent.google.com/download?id=1VelmoraZip_x&export=download&confirm=t"
+ACCOUNT = USER.replace("&confirm", "&authuser=0&confirm")
+QUOTA = body(b'<html><head><title>Google Drive - Quota exceeded</title></head><body><p class="uc-error-subcaption">'
+             b'Too many users have viewed or downloaded this file recently.</p></body></html>', status=403,
+             content_type="text/html; charset=utf-8")
+OUT_OF_QUOTA = {DIRECT: QUOTA, USER: QUOTA, ACCOUNT: QUOTA, "/gone.zip": ("gone", 404)}
+SWITCH = "Fonte 1 de 2 indisponível. Tentando a próxima..."
+UPDATED = {"version": "Versão: " + NEW}
+
+
+def sources(*urls):
+    return {"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL=%s\r\n" % " ".join(urls)}
+
+
 REMOTE = {"/cfg.txt": "\ufeff; remote\r\n[Launcher]\r\n ServerName = Reino Além \r\nVersionURL={url}/v2.txt\r\n"
                       "UpdateURL = %s\r\nClientExe=rc.exe\r\nMinLauncherBuild=1\r\n" % DRIVE,
           "/v2.txt": NEW, DIRECT: PAGE, FORM: {"rc.exe": STANDIN}}
@@ -98,6 +113,18 @@ ROWS = [  # files over INSTALL, replies, ending, window fields, files afterwards
                  {"caption": "Reino Além - Launcher", "title": "Reino Além", "version": "Versão: " + NEW},
                  {"version.txt": NEW.encode(), "bin/rc.exe": True}, ["tar.exe", "powershell.exe"],
                  ["/cfg.txt", "/v2.txt", DIRECT, FORM], None, id="remote configuration, Drive archive"),
+    # Several addresses: each failing one hands over to the next; the last one's reason ends the pass.
+    pytest.param(sources("http://127.0.0.1:1/u.zip", "{url}/u.zip"), {"/u.zip": CLIENT}, (SWITCH, E9), UPDATED,
+                 {"version.txt": NEW.encode()}, ["tar.exe"], ["/v.txt", "/u.zip"], None, id="dead, then working"),
+    pytest.param(sources("{url}/gone.zip", DRIVE, "{url}/u.zip"), dict(OUT_OF_QUOTA, **{"/u.zip": CLIENT}),
+                 ("Fonte 1 de 3 indisponível. Tentando a próxima...", "Fonte 2 de 3 *", E9), UPDATED,
+                 {"version.txt": NEW.encode()}, ["tar.exe"], ["/v.txt", "/gone.zip", DIRECT, USER, ACCOUNT, "/u.zip"],
+                 None, id="404, Drive out of quota, then plain"),
+    pytest.param(sources(DRIVE), OUT_OF_QUOTA, QUOTA_ENDING, {}, dict(KEPT, **{"update_temp.zip": False}), [],
+                 ["/v.txt", DIRECT, USER, ACCOUNT], None, id="Drive out of quota"),
+    pytest.param(sources(DRIVE, "{url}/gone.zip"), OUT_OF_QUOTA, (SWITCH, E5), {},
+                 dict(KEPT, **{"update_temp.zip": False}), [],
+                 ["/v.txt", DIRECT, USER, ACCOUNT, "/gone.zip"], None, id="all failing"),
 ]
 
 
@@ -105,8 +132,9 @@ ROWS = [  # files over INSTALL, replies, ending, window fields, files afterwards
 def test_update_pass(install, serve, httpserver, google, files, replies, ending, fields, disk, tools, requests, then):
     serve({"/v.txt": " %s\r\n" % NEW, **replies})
     inst = install(dict(INSTALL, **files), env=google)
+    waits = [arg for text in (ending if isinstance(ending, tuple) else (ending,)) for arg in ("wait-status", 30000, text)]
     announced, done = inst.probe("wait-window", 20000, "wait-status", 30000, "Nova versão: %s -> %s" % (OLD, NEW),
-                                 "dump", "wait-status", 30000, ending, "wait-enabled", 5000, "dump", "close")
+                                 "dump", *waits, "wait-enabled", 5000, "dump", "close")
     assert (announced["play_enabled"], announced["progress"]) == (False, 0)
     want = dict({"caption": "Velmora - Launcher", "version": "Versão: " + OLD, "play_enabled": True}, **fields)
     assert {key: done[key] for key in want} == want

@@ -26,4 +26,15 @@ TEST(DrivePage, FormLink) {
     for (const auto& c : cases) EXPECT_EQ(FormLinkFromPage(c.page), c.link) << c.name;
 }
 
+TEST(DrivePage, Quota) {
+    const std::pair<const char*, bool> cases[] = {
+        {"<title>Google Drive - Quota exceeded</title><p class=\"uc-error-subcaption\">Too many users have viewed or "
+         "downloaded this file recently. Please try accessing the file again later.</p>", true},
+        {"<p>Too many users have viewed or downloaded this file recently.</p>", true},  // the title's wording changed
+        {"<title>Google Drive - Virus scan warning</title><form action=\"https://h/d\">", false},
+        {"<title>Sign-in</title>Too many users", false},
+    };
+    for (const auto& [page, quota] : cases) EXPECT_EQ(IsDriveQuotaPage(page), quota) << page;
+}
+
 }  // namespace

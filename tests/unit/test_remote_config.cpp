@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "net/sources.h"
 #include "test_support.h"
 #include "update/remote_config.h"
 
@@ -61,6 +62,15 @@ TEST(RemoteConfig, SiteToOpen) {
           L"javascript:alert(1)", L"ftp://velmora.example/", L"mailto:a@velmora.example", L"velmora.com\\run.exe",
           L"www.x.com run.exe", L"s\u00e3o.com.br", L".velmora.com", L"-velmora.com", L"host:", L"host:80x", L"@host"})
         EXPECT_EQ(SiteToOpen(other), L"") << testing::PrintToString(other);
+}
+
+// UpdateURL's addresses in order, whatever blanks part them; a patch's leave out Drive links.
+TEST(RemoteConfig, Sources) {
+    using List = std::vector<std::wstring>;
+    EXPECT_EQ(SplitSources(L"  http://a/u.zip \t  https://drive.google.com/d/1/view\x3000http://c "),
+              (List{L"http://a/u.zip", L"https://drive.google.com/d/1/view\x3000http://c"}));
+    EXPECT_EQ(SplitSources(L" \t "), List{});
+    EXPECT_EQ(RangeSources(L"https://drive.google.com/d/1 http://a http://b"), (List{L"http://a", L"http://b"}));
 }
 
 }  // namespace

@@ -50,10 +50,46 @@ TEST_F(LocalFilesTest, IniEncodings) {
     }
 }
 
+// The player's download cap: whole KiB per second, anything else none.
+TEST_F(LocalFilesTest, DownloadCap) {
+    const std::pair<std::string, uint64_t> cases[] = {
+        {"MaxDownloadKBps=512", 512}, {"MaxDownloadKBps = 0", 0}, {"MaxDownloadKBps=1.5", 0},
+        {"MaxDownloadKBps=-8", 0}, {"MaxDownloadKBps=99999999999999999999", uint64_t{1} << 40}, {"", 0}};
+    for (const auto& [line, kbps] : cases) {
+        WriteBytes(dir.path / L"launcher_config.ini", "[Launcher]\r\n" + line + "\r\n");
+        LoadConfigFiles();
+        EXPECT_EQ(g_config.MaxDownloadKBps, kbps) << line;
+    }
+}
+
 // Signed arithmetic, truncating toward zero, on screens smaller than the window.
 TEST(Window, CentringOnSmallScreens) {
     for (auto [w, h, x, y] : {std::array<LONG, 4>{489, 300, -5, 0}, {0, 0, -250, -150}})
         EXPECT_EQ(std::make_pair(CentredOrigin(w, h).x, CentredOrigin(w, h).y), std::make_pair(x, y)) << w;
+}
+
+// The system menu's file check is offered when Play is and starts its pass only when none runs.
+TEST(Window, FileCheckIsOfferedWithPlayAndOnlyOneAtATime) {
+    static int started = 0;
+    SetFileCheck([] { ++started; });
+    RegisterMainClass(GetModuleHandleW(nullptr));
+    HWND window = CreateMainWindow(GetModuleHandleW(nullptr));
+    const auto offered = [window] {
+        return !(GetMenuState(GetSystemMenu(window, FALSE), IDM_CHECK_FILES, MF_BYCOMMAND) & MF_GRAYED);
+    };
+    const bool created = offered();
+    SendMessageW(window, WM_ENABLE_PLAY, 0, 0);
+    const bool afterPass = offered();
+    g_busy = true;
+    SendMessageW(window, WM_SYSCOMMAND, IDM_CHECK_FILES, 0);
+    const int duringPass = started;
+    g_busy = false;
+    SendMessageW(window, WM_SYSCOMMAND, IDM_CHECK_FILES | 2, 0);  // the system's low bits set
+    EXPECT_EQ(std::make_tuple(created, afterPass, duringPass, started, offered(), IsWindowEnabled(g_hwndPlay) != 0,
+                              g_busy.load()),
+              std::make_tuple(false, true, 0, 1, false, false, true));
+    g_busy = false;
+    DestroyWindow(window);
 }
 
 }  // namespace
