@@ -7,7 +7,7 @@ BUILD=${BUILD:-$ROOT/build}
 PACKAGES="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 clang lld clang-tidy cmake make wine wine64 \
 xvfb x11-apps imagemagick googletest curl fonts-wine libgnutls30 openssl e2fsprogs \
 python3 python3-pytest python3-pytest-httpserver python3-pytest-xdist python3-werkzeug python3-trustme python3-pefile python3-cryptography \
-nginx-light"
+nginx-light libz-mingw-w64-dev dpkg-dev zip p7zip-full libarchive-tools"
 
 ensure_packages() {
     local missing=""
@@ -39,7 +39,12 @@ build_with() {
 
 # The build the tests, the demo and the benchmark run: clang's, whose exe is the smaller one
 # (scripts/test checks that it stays so).
-build_all() { build_with "$BUILD" clang-mingw-w64-x86_64 ON; }
+# Then the real tar.exe the tests unpack with (kept once built), unless scripts/test builds it
+# meanwhile in the background.
+build_all() {
+    build_with "$BUILD" clang-mingw-w64-x86_64 ON || return 1
+    [ -n "${BSDTAR_IN_BACKGROUND:-}" ] || BUILD="$BUILD" "$ROOT/scripts/bsdtar"
+}
 # The same programs from MinGW's GCC, warnings as errors too.
 build_gcc() { build_with "$BUILD-gcc" mingw-w64-x86_64 OFF; }
 

@@ -168,7 +168,8 @@ std::optional<ManifestEntry> ParseEntry(const std::string& line, std::wstring& k
     entry.rawSha256 = *raw;
     entry.crc32 = *crc;
     entry.compressedSize = *compressed;
-    entry.path = f[at + 5];
+    entry.path = WithoutLeadingDotSlash(f[at + 5]);
+    if (folder && entry.path.empty()) return entry;  // the top folder: nothing to list
     const bool endsWithSlash = !entry.path.empty() && entry.path.back() == '/';
     std::optional<std::wstring> wide = SafeWidePath(entry.path);
     if (endsWithSlash != folder || !wide) return std::nullopt;
@@ -235,6 +236,12 @@ bool Consistent(const Manifest& manifest, std::vector<std::wstring>& keys) {
 
 }  // namespace
 
+std::string WithoutLeadingDotSlash(const std::string& path) {
+    size_t at = 0;
+    while (path.compare(at, 2, "./") == 0) at += 2;
+    return path.substr(at);
+}
+
 bool IsSafeManifestPath(const std::string& path) { return SafeWidePath(path).has_value(); }
 
 std::string FormatManifest(const Manifest& manifest) {
@@ -285,7 +292,10 @@ std::optional<Manifest> ParseManifest(const std::string& text) {
         } else {
             std::optional<ManifestEntry> entry = ParseEntry(line, keys.emplace_back());
             if (!entry) return std::nullopt;
-            manifest.entries.push_back(std::move(*entry));
+            if (entry->path.empty())
+                keys.pop_back();  // "./": nothing listed
+            else
+                manifest.entries.push_back(std::move(*entry));
         }
     }
     if (headerLines < 2 || !Consistent(manifest, keys)) return std::nullopt;

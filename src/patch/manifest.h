@@ -36,9 +36,14 @@ struct Manifest {
 // The manifest as UTF-8 text, one entry a line (LF line breaks), no signature line.
 std::string FormatManifest(const Manifest& manifest);
 
+// `path` without its leading "./" (one or more), which tar drops too: "./" alone is the top
+// folder itself and comes back empty.
+std::string WithoutLeadingDotSlash(const std::string& path);
+
 // Reads a manifest of either format; a trailing ";sig=" line and other ';' comment lines are
-// ignored. Nothing when any line is malformed, a chunk list does not cover its stored file
-// exactly (or a chunk exceeds kChunkMaxBytes), a path is unsafe (absolute, a drive, a backslash, a ".." or "."
+// ignored, a leading "./" is dropped from paths and a "./" entry ignored. Nothing when any line is
+// malformed, a chunk list does not cover its stored file exactly (or a chunk exceeds
+// kChunkMaxBytes), a path is unsafe (absolute, a drive, a backslash, a ".." or "."
 // component, an empty component, a control character), a path repeats (letter case folded),
 // or an entry's range lies outside the archive.
 std::optional<Manifest> ParseManifest(const std::string& text);

@@ -517,13 +517,6 @@ void RecordInstall(const std::wstring& bin, const PatchState& state) {
         WriteInstallRecord(ManifestFilesOnDisk(*state.manifest, bin));
 }
 
-bool InstallRebuilt(const std::wstring& bin, const PatchState& state, const std::wstring& archive) {
-    for (const auto& [staged, path] : state.rebuilt)
-        if (!MoveFileExW(staged.c_str(), EntryPath(bin, path).c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
-    DiscardPatchPart(archive);
-    return true;
-}
-
 void DiscardPatchPart(const std::wstring& archive) {
     for (const std::wstring& part : {PartFile(archive), ChunkPartFile(archive)}) {
         DeleteFileW(part.c_str());

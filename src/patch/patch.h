@@ -53,9 +53,5 @@ void BeforeExtraction(const std::wstring& archive, PatchState& state);
 // still vouched for and the files it restored: a file it left alone may be the player's.
 void RecordInstall(const std::wstring& bin, const PatchState& state);
 
-// After unpacking (if any): moves the rebuilt files into bin in place of the old ones and forgets
-// the patch. False when one could not be moved.
-bool InstallRebuilt(const std::wstring& bin, const PatchState& state, const std::wstring& archive);
-
 // Forgets a patch in progress (the client is current).
 void DiscardPatchPart(const std::wstring& archive);

@@ -11,11 +11,13 @@
 #include "net/headers.h"
 #include "net/resume.h"
 #include "net/sources.h"
+#include "patch/zip_file.h"
 #include "patch/zip_format.h"
 #include "tool/check.h"
 #include "tool/hints.h"
+#include "tool/oem_names.h"
 #include "tool/requests.h"
-#include "tool/zip_file.h"
+#include "tool/zip_listing.h"
 #include "verify/der.h"
 #include "verify/verification.h"
 #include "verify/verify.h"
@@ -41,6 +43,9 @@ void CheckLayout(Report& report, const std::wstring& name, const ZipListing& zip
     if (!escaping.empty())
         report(Mark::Error, name + L": " + std::to_wstring(escaping.size()) + L" entrada(s) com caminho absoluto ou "
                                 L"'..' (ex.: " + Quoted(escaping.front()) + L"): refaça o zip com caminhos relativos");
+
+    if (const std::wstring misread = MisreadNamesWarning(MisreadNames(zip.entries)); !misread.empty())
+        report(Mark::Warning, L"UpdateURL: " + misread);
 
     const std::optional<std::string> folder = ClientFolderInZip(zip.entries, Utf8(g_config.ClientExe));
     if (!folder)

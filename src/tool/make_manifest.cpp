@@ -10,12 +10,14 @@
 #include "app/state.h"
 #include "patch/chunk_hasher.h"
 #include "patch/manifest.h"
+#include "patch/zip_file.h"
 #include "patch/zip_format.h"
 #include "patch/zip_writer.h"
 #include "tool/hints.h"
 #include "tool/inflate.h"
+#include "tool/oem_names.h"
 #include "tool/report.h"
-#include "tool/zip_file.h"
+#include "tool/zip_listing.h"
 #include "verify/der.h"
 #include "verify/verify.h"
 
@@ -194,7 +196,7 @@ std::wstring ReadEntry(ArchiveReader& reader, const ZipEntry& central, uint64_t 
     }
     const std::optional<std::array<uint8_t, 32>> raw = reader.FinishRaw(), digest = content.Finish();
     if (!raw || !digest) return L"falha ao calcular SHA-256";
-    entry->path = EntryNameUtf8(central);
+    entry->path = WithoutLeadingDotSlash(EntryNameUtf8(central));  // "./" alone leaves it empty: dropped below
     entry->folder = !entry->path.empty() && entry->path.back() == '/';
     if (entry->folder && central.size != 0) return L"pasta com conteúdo";
     entry->size = central.size;
@@ -283,10 +285,13 @@ int MakeManifest(const std::wstring& archivePath, const std::wstring& manifestPa
             return Fail(name + L"começa além do fim do arquivo");
         const std::wstring failure = ReadEntry(reader, central, nextStart, &manifest.entries[index]);
         if (!failure.empty()) return Fail(name + failure);
-        if (!IsSafeManifestPath(manifest.entries[index].path))
+        if (!manifest.entries[index].path.empty() && !IsSafeManifestPath(manifest.entries[index].path))
             return Fail(name + L"caminho que o launcher recusa (absoluto, com '..', '\\', ':', "
                                               L"caracteres de controle ou nome reservado do Windows): renomeie-a");
     }
+    manifest.entries.erase(std::remove_if(manifest.entries.begin(), manifest.entries.end(),
+                                          [](const ManifestEntry& e) { return e.path.empty(); }),
+                           manifest.entries.end());
     if (!reader.Skip(manifest.archiveSize - reader.Position())) return Fail(L"Falha ao ler " + archivePath);
     const std::optional<std::array<uint8_t, 32>> digest = reader.FinishArchive();
     if (!digest) return Fail(L"Falha ao calcular SHA-256 de " + archivePath);
@@ -315,6 +320,8 @@ int MakeManifest(const std::wstring& archivePath, const std::wstring& manifestPa
                                        std::to_wstring(manifest.entries.size() - static_cast<size_t>(folders)) +
                                        L" arquivo(s), " + std::to_wstring(folders) + L" pasta(s), " +
                                        std::to_wstring(chunked) + L" em trechos"));
+    if (const std::wstring misread = MisreadNamesWarning(MisreadNames(zip->entries)); !misread.empty())
+        PrintLine(MarkedLine(Mark::Warning, misread));
     PrintError(L"Publique-o ao lado do zip e aponte UpdateManifest= para ele; com UpdatePublicKey, assine-o antes com "
                L"VelmoraTool sign-config. Sem UpdatePublicKey e com UpdateSHA256, publique também:");
     PrintLine(L"UpdateManifestSHA256=" + FormatSha256Hex(Sha256Of(text).value_or(std::array<uint8_t, 32>{})));

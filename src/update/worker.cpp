@@ -19,10 +19,12 @@
 #include "net/sources.h"
 #include "patch/patch.h"
 #include "patch/repair.h"
+#include "patch/zip_file.h"
 #include "patch/zip_format.h"
 #include "update/client_lock.h"
 #include "update/extract.h"
 #include "update/remote_config.h"
+#include "update/staging.h"
 #include "update/version.h"
 #include "verify/verification.h"
 #include "verify/verify.h"
@@ -107,31 +109,105 @@ static std::wstring FetchArchive(const std::wstring& archive) {
     return std::wstring();
 }
 
+// The tools cannot replace the files of a running client; the player is asked to close it.
+// Closing the launcher ends this wait with the process.
+static void WaitForClientToClose(const std::wstring& client) {
+    if (!ClientInUse(client)) return;
+    SetStatus(L"Feche o jogo para concluir a atualiza\u00e7\u00e3o.");
+    while (ClientInUse(client)) Sleep(kClientPollMs);
+}
+
+// The room the staged files take: the archive's uncompressed total, from its central directory.
+// Empty when it fits, or when the directory cannot be read (the tools then judge the archive).
+static std::wstring UnpackShortfall(const std::wstring& archive) {
+    const std::optional<ZipListing> listing = ListZip(archive);
+    if (!listing) return std::wstring();
+    uint64_t total = 0;
+    for (const ZipEntry& entry : listing->entries) total += entry.size;
+    return FreeSpaceShortfall(g_baseDir, total);
+}
+
+enum class StagedEnd { Installed, Held, ClientMissing };
+
+// Moves a complete staged set over bin; the staging folder goes, then, with the client there, the
+// files and the version are recorded. The journal goes last: a launcher stopped anywhere before
+// leaves a set the next start finishes. `held` names a file that stayed in use (the set stays).
+static StagedEnd InstallStaged(const std::wstring& bin, const std::string& versionBytes, const PatchState* patch,
+                               bool& recorded, std::wstring& held) {
+    held = MoveStagedIntoBin(StagingFolder(g_baseDir), bin);
+    if (!held.empty()) return StagedEnd::Held;
+    RemoveStagingFolder(g_baseDir);
+    const bool client = PathFileExistsW(ClientPath(g_baseDir, g_config.ClientExe).c_str()) != FALSE;
+    if (client) {
+        if (patch) RecordInstall(bin, *patch);
+        recorded = CommitVersionFile(versionBytes);
+    }
+    DeleteFileW(StagingJournal(g_baseDir).c_str());
+    return client ? StagedEnd::Installed : StagedEnd::ClientMissing;
+}
+
+// A launcher stopped while moving left a complete set: it goes into bin before the version check.
+// An incomplete set is thrown away. False when the pass ends here, a file still being held.
+static bool FinishLeftoverSet(const std::wstring& bin) {
+    const std::optional<std::string> version = JournalVersion(ReadFileBytes(StagingJournal(g_baseDir)));
+    if (!version) {
+        RemoveStaging(g_baseDir);
+        return true;
+    }
+    WaitForClientToClose(ClientPath(g_baseDir, g_config.ClientExe));
+    bool recorded = false;
+    std::wstring held;
+    if (InstallStaged(bin, *version, nullptr, recorded, held) == StagedEnd::Held) {
+        Finish(HeldFileText(held));
+        return false;
+    }
+    if (recorded) {  // read back as at start-up
+        g_localVersion = Trim(ReadTextFile(g_baseDir + L"\\version.txt"));
+        SetWindowTextW(g_hwndVersion, VersionLabel(g_localVersion).c_str());
+    }
+    return true;  // without the client the version stays unrecorded and the pass updates again
+}
+
 std::wstring AnnounceText(const std::wstring& local, const std::wstring& remote) {
     return L"Nova vers\u00e3o: " + local + L" -> " + remote;
 }
 
-// Unpacks update_temp.zip into bin, `status` on the line, once the client no longer runs. False
-// when every tool failed; the archive then stays for a manual unpack.
-static bool Unpack(const std::wstring& archive, const std::wstring& bin, PatchState& patch, const wchar_t* status) {
-    // The tools cannot replace the files of a running client; the player is asked to close it.
-    // Closing the launcher ends this wait with the process.
-    const std::wstring client = ClientPath(g_baseDir, g_config.ClientExe);
-    if (ClientInUse(client)) {
-        SetStatus(L"Feche o jogo para concluir a atualiza\u00e7\u00e3o.");
-        while (ClientInUse(client)) Sleep(kClientPollMs);
-    }
+const wchar_t kIncomplete[] =
+    L"Extra\u00e7\u00e3o incompleta: execut\u00e1vel n\u00e3o encontrado em bin/. Tente novamente.";
+
+// Unpacks update_temp.zip into bin through the staging folder, `status` on the line, once the
+// client no longer runs: bin is untouched until a tool has unpacked everything. The ending's
+// status when it fails (the archive stays when the room is short or every tool failed); empty once
+// bin holds the set, `recorded` telling whether version.txt now holds `versionBytes`.
+static std::wstring Unpack(const std::wstring& archive, const std::wstring& bin, PatchState& patch, const wchar_t* status,
+                           const std::string& versionBytes, bool& recorded) {
+    WaitForClientToClose(ClientPath(g_baseDir, g_config.ClientExe));
     SetStatus(status);
+    if (std::wstring shortfall = UnpackShortfall(archive); !shortfall.empty()) return shortfall;
     BeforeExtraction(archive, patch);
-    if (patch.result != PatchResult::Rebuilt && !ExtractUpdateArchive(archive, bin)) return false;
+    // Files rebuilt beside the archive join the set, so they reach bin with it or not at all.
+    const bool zip = patch.result != PatchResult::Rebuilt;
+    if (!StageArchive(zip ? archive : std::wstring(), g_baseDir, versionBytes, patch.rebuilt))
+        return L"Falha ao extrair. Extraia update_temp.zip manualmente.";
+    DiscardPatchPart(archive);  // what the set was made of
     DeleteFileW(archive.c_str());
-    return true;
+    std::wstring held;
+    switch (InstallStaged(bin, versionBytes, &patch, recorded, held)) {
+    case StagedEnd::Installed:
+        break;
+    case StagedEnd::Held:
+        return HeldFileText(held);
+    case StagedEnd::ClientMissing:
+        return kIncomplete;
+    }
+    return std::wstring();
 }
 
 // The installed client is the published one. A start's quick look restores the recorded files
 // that are gone; the player's check restores every file of the manifest that differs. Both need
 // the manifest, and ranges of the archive, which a Drive link does not answer. The ending's status.
-static std::wstring MendClient(const std::wstring& archive, const std::wstring& bin, bool checkAll) {
+static std::wstring MendClient(const std::wstring& archive, const std::wstring& bin, bool checkAll,
+                               const std::string& versionBytes) {
     const wchar_t* const current = L"Client atualizado!";
     const RecordLook look = checkAll ? RecordLook() : QuickLook(bin);
     if (g_config.UpdateManifest.empty() || IsDriveUrl(g_config.UpdateURL) || (!checkAll && look.missing.empty())) {
@@ -142,18 +218,24 @@ static std::wstring MendClient(const std::wstring& archive, const std::wstring& 
     size_t restoring = 0;
     switch (PrepareRepair(archive, bin, checkAll ? nullptr : &look, patch, restoring)) {
     case PatchResult::Assembled:
-    case PatchResult::Rebuilt:
+    case PatchResult::Rebuilt: {
         SetBar(100);
-        if (!Unpack(archive, bin, patch, L"Restaurando arquivos do jogo..."))
-            return L"Falha ao extrair. Extraia update_temp.zip manualmente.";
-        if (!InstallRebuilt(bin, patch, archive)) return L"Falha ao instalar os arquivos atualizados. Tente novamente.";
+        // The version stays: version.txt is written again with its own bytes, and a set left by a
+        // launcher stopped mid-move names them too.
+        std::string version = ReadFileBytes(g_baseDir + L"\\version.txt");
+        if (version.empty()) version = versionBytes;
+        bool recorded = false;
+        if (std::wstring failure = Unpack(archive, bin, patch, L"Restaurando arquivos do jogo...", version, recorded);
+            !failure.empty())
+            return failure;
         break;
+    }
     case PatchResult::Current:
+        RecordInstall(bin, patch);
         break;
     default:  // what arrived is continued at the next try
         return patch.shortfall.empty() ? L"Erro ao baixar. Verifique a URL/link." : patch.shortfall;
     }
-    RecordInstall(bin, patch);
     if (!checkAll) return current;
     return restoring ? L"Arquivos verificados: " + std::to_wstring(restoring) + L" restaurado(s)."
                      : L"Arquivos verificados: nenhum problema.";
@@ -184,6 +266,7 @@ static void RunPass(bool checkAll) {
     const std::wstring archive = g_baseDir + L"\\update_temp.zip";
     const std::wstring bin = ClientFolder(g_baseDir);
     if (PathFileExistsW(archive.c_str())) DeleteFileW(archive.c_str());
+    if (!FinishLeftoverSet(bin)) return;
 
     if (g_config.VersionURL.empty() || g_config.UpdateURL.empty()) {
         Finish(L"Configure as URLs no launcher_config.ini");
@@ -199,7 +282,7 @@ static void RunPass(bool checkAll) {
     }
     if (g_remoteVersion == g_localVersion) {
         DiscardPart(archive);  // a half-received older update has nothing left to finish
-        Finish(MendClient(archive, bin, checkAll));
+        Finish(MendClient(archive, bin, checkAll, remoteBytes));
         return;
     }
     // Under a key, the signed configuration names the version its archive is: a version text
@@ -230,25 +313,20 @@ static void RunPass(bool checkAll) {
     }
 
     SetBar(100);
-    if (patched != PatchResult::Current && !Unpack(archive, bin, patch, L"Extraindo arquivos...")) {
-        Finish(L"Falha ao extrair. Extraia update_temp.zip manualmente.");  // kept for a manual unpack
+    bool recorded = false;
+    if (patched == PatchResult::Current) {
+        if (!PathFileExistsW(ClientPath(g_baseDir, g_config.ClientExe).c_str())) {
+            Finish(kIncomplete);
+            return;
+        }
+        RecordInstall(bin, patch);
+        recorded = CommitVersionFile(remoteBytes);
+    } else if (const std::wstring failure = Unpack(archive, bin, patch, L"Extraindo arquivos...", remoteBytes, recorded);
+               !failure.empty()) {
+        Finish(failure);
         return;
     }
-    // A file rebuilt from its old self replaces it only now, whole and verified.
-    if (!InstallRebuilt(bin, patch, archive)) {
-        Finish(L"Falha ao instalar os arquivos atualizados. Tente novamente.");
-        return;
-    }
-
-    const std::wstring client = ClientPath(g_baseDir, g_config.ClientExe);
-    if (!PathFileExistsW(client.c_str())) {
-        Finish(L"Extra\u00e7\u00e3o incompleta: execut\u00e1vel n\u00e3o encontrado em bin/. Tente novamente.");
-        return;
-    }
-
-    RecordInstall(bin, patch);
     g_localVersion = g_remoteVersion;
-    const bool recorded = CommitVersionFile(remoteBytes);
     SetWindowTextW(g_hwndVersion, VersionLabel(g_localVersion).c_str());
     // Unrecorded, the next start takes the installed client for the old one and updates again.
     SetStatus(recorded ? L"Atualiza\u00e7\u00e3o conclu\u00edda!"

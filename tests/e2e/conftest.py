@@ -163,6 +163,48 @@ def zipped(entries, build=None, deflated=()):
     return buf.getvalue()
 
 
+class Unseekable(io.RawIOBase):
+    """A stream zipfile cannot seek back in, so it follows each entry with a data descriptor."""
+    def __init__(self):
+        self.data = bytearray()
+
+    def writable(self):
+        return True
+
+    def write(self, b):
+        self.data += b
+        return len(b)
+
+
+class Cp437Name(zipfile.ZipInfo):
+    """Names stored in the DOS code page without the UTF-8 flag, as old zip tools did."""
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("cp437"), self.flag_bits & ~0x800
+
+
+class Utf8Unflagged(zipfile.ZipInfo):
+    """Names stored as UTF-8 bytes without the UTF-8 flag, as Info-ZIP's zip -r writes them."""
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("utf-8"), self.flag_bits & ~0x800
+
+
+def make_zip(entries, stream=False, zip64=False, names=zipfile.ZipInfo):
+    """`entries`: name -> content (deflated), (content, method), or None for a folder entry."""
+    out = Unseekable() if stream else io.BytesIO()
+    with zipfile.ZipFile(out, "w") as z:
+        for name, content in entries.items():
+            info = names(name, date_time=(2024, 5, 6, 7, 8, 10))
+            if content is None:
+                info.CRC = info.file_size = info.compress_size = 0
+                info.external_attr = 0x10
+                z.mkdir(info)
+                continue
+            data, info.compress_type = content if isinstance(content, tuple) else (content, zipfile.ZIP_DEFLATED)
+            with z.open(info, "w", force_zip64=zip64) as f:
+                f.write(data)
+    return bytes(out.data) if stream else out.getvalue()
+
+
 @pytest.fixture
 def serve(httpserver, build):
     """Routes "/path?query" on the test server, or "host/path?query" for a Google host. A reply is
@@ -291,12 +333,17 @@ class Install:
 @pytest.fixture(scope="session")
 def system_tools(build, wine_env):
     """The stand-in as tar.exe and PowerShell where the launcher looks for them, in the prefix's
-    system folder; each test's install folder (the tools' current folder) holds their actions."""
+    system folder; each test's install folder (the tools' current folder) holds their actions. A
+    tar.exe given no action hands its command line to the real one, bsdtar.exe beside it (modules
+    run side by side in one prefix, and some rows need tar to fail or hang)."""
     system = Path(wine_env["WINEPREFIX"]) / "drive_c/windows/system32"
-    for tool in (system / "tar.exe", system / "WindowsPowerShell/v1.0/powershell.exe"):
+    if not (build / "bsdtar/bsdtar.exe").exists():
+        pytest.exit("build/bsdtar/bsdtar.exe is missing: run scripts/bsdtar (build_all does)", returncode=2)
+    for tool, made in ((system / "tar.exe", "tests/standin.exe"), (system / "bsdtar.exe", "bsdtar/bsdtar.exe"),
+                       (system / "WindowsPowerShell/v1.0/powershell.exe", "tests/standin.exe")):
         tool.parent.mkdir(parents=True, exist_ok=True)
         copy = tool.with_name("%s.%d" % (tool.name, os.getpid()))  # other modules may be copying it too
-        shutil.copy(build / "tests/standin.exe", copy)
+        shutil.copy(build / made, copy)
         os.replace(copy, tool)
 
 

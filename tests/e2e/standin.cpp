@@ -8,7 +8,10 @@
 //   hang       never exit
 //   hold N     keep its own exe open without write sharing for N seconds, then exit with 0
 //   unzip      unpack the archive its command line names (stored zip entries only) into the folder
-//              it names, the way tar or PowerShell would with the launcher's command line
+//              it names, the way tar or PowerShell would with the launcher's command line;
+//              "unzip hang" then never exits, as a tool stopped part-way
+// As tar.exe with no action file it simulates nothing: the real tar (bsdtar.exe beside it) runs
+// with the very same command line, and its exit code is this one's.
 #include <windows.h>
 
 #include <algorithm>
@@ -65,6 +68,21 @@ static int Unzip(const fs::path& archive, const fs::path& folder) {
     return 0;
 }
 
+static int RealTar(const fs::path& exe, std::wstring cmd) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessW((exe.parent_path() / L"bsdtar.exe").c_str(), cmd.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &child))
+        return 9;
+    WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    return int(code);
+}
+
 int wmain() {
     wchar_t buf[32768];
     const fs::path exe(std::wstring(buf, GetModuleFileNameW(nullptr, buf, 32768)));
@@ -74,6 +92,7 @@ int wmain() {
         << '\n';
 
     std::string action = ReadAll(name + L".action");
+    if (!fs::exists(name + L".action") && _wcsicmp(name.c_str(), L"tar.exe") == 0) return RealTar(exe, cmd);
     if (!fs::exists(name + L".action")) {
         const size_t end = cmd[0] == L'"' ? cmd.find(L'"', 1) : cmd.find(L' ');
         action = end == std::wstring::npos ? "" : fs::path(cmd.substr(end + 1)).u8string();
@@ -95,7 +114,9 @@ int wmain() {
         auto isQuote = [tar](wchar_t c) { return tar ? c == L'"' : c == L'\'' || (c >= 0x2018 && c <= 0x201B); };
         if (at == std::wstring::npos) return 6;
         const std::wstring archive = Quoted(cmd, at, isQuote);
-        return Unzip(archive, Quoted(cmd, at, isQuote));
+        const int code = Unzip(archive, Quoted(cmd, at, isQuote));
+        if (action.find("hang") != std::string::npos) Sleep(INFINITE);
+        return code;
     }
     return action.rfind("exit", 0) == 0 ? int(std::strtoul(action.c_str() + 4, nullptr, 0)) : 0;
 }

@@ -15,8 +15,7 @@ AGENT = "Mozilla/5.0 (Windows NT 10.0; Win64; x64) Velmora-Launcher/1.0"
 
 
 def in_one_write(answer):
-    """The whole answer, head and body, in one write: what WinINet receives does not depend on when
-    its reads come."""
+    """Head and body in one write, so what WinINet receives does not depend on when its reads come."""
     def handler(request):
         sock = request.environ["werkzeug.socket"]
         sock.sendall(answer)

@@ -81,9 +81,10 @@ def test_unwritable_folder(install, httpserver, immutable, answer):
 
 def test_running_client_is_waited_for_then_closing_ends_the_tool(install, serve):
     """No tool runs while the client holds its exe; once it has ended the unpacking starts, and
-    closing the launcher then ends the tool, which hangs."""
-    serve({"/v.txt": "1.0.1", "/u.zip": CLIENT})
-    inst = install(dict(UPDATE, **{"bin/velmoraclient.exe": STANDIN, "tar.exe.action": "hang"}), start=False)
+    closing the launcher then ends the tool, which hangs part-way: bin stays as it was, and the next
+    start, with the real tar, updates."""
+    serve({"/v.txt": "1.0.1", "/u.zip": dict(CLIENT, **{"data/new.txt": b"new"})})
+    inst = install(dict(UPDATE, **{"bin/velmoraclient.exe": STANDIN, "tar.exe.action": "unzip hang"}), start=False)
     client = subprocess.Popen(["wine", inst.dir / "bin/velmoraclient.exe", "hold", "600"], cwd=inst.dir / "bin",
                               env=inst.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
@@ -97,7 +98,13 @@ def test_running_client_is_waited_for_then_closing_ends_the_tool(install, serve)
     assert inst.proc.wait(20) == 0
     assert [name for name, _, _ in inst.calls()] == ["tar.exe"]
     assert wait_until(lambda: not running("tar.exe", inst.dir), 5)
-    assert (inst.dir / "version.txt").read_bytes() == b"1.0.0"
+    assert (inst.dir / "version.txt").read_bytes() == b"1.0.0" and not (inst.dir / "bin/data").exists()
+    assert (inst.dir / "update_staging/data/new.txt").exists() and not (inst.dir / "update_staging.txt").exists()
+    (inst.dir / "tar.exe.action").unlink()
+    inst.start()
+    inst.probe("wait-window", 20000, "wait-status", 30000, "Atualização concluída!", "close")
+    assert inst.proc.wait(20) == 0 and (inst.dir / "bin/data/new.txt").read_bytes() == b"new"
+    assert (inst.dir / "version.txt").read_bytes() == b"1.0.1" and not (inst.dir / "update_staging").exists()
 
 
 def test_version_file_that_cannot_be_replaced(install, serve, immutable):

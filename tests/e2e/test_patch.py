@@ -14,8 +14,8 @@ import zipfile
 import pytest
 from werkzeug import Response
 
-from conftest import STANDIN, wait_until, wine, winpath, zipped
-from test_update import small_disk  # noqa: F401 (a fixture)
+from conftest import STANDIN, make_zip, wait_until, wine, winpath, zipped
+from test_update import small_disk, tree  # noqa: F401 (a fixture)
 from test_verified import keys, signature, signed  # noqa: F401 (keys is a fixture)
 
 DONE = "Atualização concluída!"
@@ -172,6 +172,26 @@ def test_a_patch_the_disk_has_no_room_for(small_disk, install, serve, httpserver
     first, end = spans(archive)["big.pak"]
     assert state["status"] == "Espaço insuficiente no disco (necessários %d MB)." % -(-(end - first) // (1 << 20))
     assert ranges_asked(httpserver) == [] and (inst.dir / "version.txt").read_text() == "1"
+
+
+def test_no_stale_record_after_a_full_update_without_manifest(install, serve, httpserver, manifest):
+    """The record the first update writes must not outlive a full update without a manifest that
+    changes a file but not its size or time (the real tar gives files the archive's times): else
+    the next patch takes the old bytes as there and skips the file."""
+    first = make_zip({"velmoraclient.exe": b"MZ client", "data/world.pak": PAK})
+    second = make_zip({"velmoraclient.exe": b"MZ client", "data/world.pak": PAK[::-1]})
+    with_manifest = "[Launcher]\nUpdateManifest={url}/m.txt\n".replace("{url}", httpserver.url_for("").rstrip("/"))
+    now = {}
+    serve({"/v.txt": lambda request: Response(now["version"]), "/cfg.txt": lambda request: Response(now["cfg"]),
+           "/m.txt": manifest(first), "/u.zip": lambda request: ranged(now["zip"])(request)})
+    files = installed({})
+    del files["tar.exe.action"]  # the real tar
+    inst = install(files, start=False)
+    for version, cfg, archive in (("2", with_manifest, first), ("3", "[Launcher]\n", second), ("4", with_manifest, first)):
+        now.update(version=version, cfg=cfg, zip=archive)
+        inst.start()
+        update(inst)
+    assert (inst.dir / "bin/data/world.pak").read_bytes() == PAK
 
 
 def test_ranges_from_the_next_address(install, serve, httpserver, build, manifest):
@@ -374,6 +394,62 @@ def test_a_pack_changed_under_its_recorded_stamp(install, serve, httpserver, bui
     inst.start()
     update(inst)
     assert bin_holds(inst, {BIG: new}) and ranges_asked(httpserver)[-1] is None
+
+
+# The same small client zipped as operators do; whether the tool must warn of names without the UTF-8 flag.
+OPERATOR_ZIPS = {
+    "zip -r": (["zip", "-qr", "{zip}", "."], True),
+    "zip -r -n .pak": (["zip", "-qr", "-n", ".pak", "{zip}", "."], True),
+    "zip -r -fz": (["zip", "-qr", "-fz", "{zip}", "."], True),
+    "zip -r to a pipe": (["sh", "-c", "zip -qr - . | cat > '{zip}'"], True),
+    "7z a -tzip": (["7z", "a", "-tzip", "-bd", "{zip}", "."], False),
+    "bsdtar --format zip": (["bsdtar", "--format", "zip", "-cf", "{zip}", "."], False),
+    "Python, stored": ("stored", False),
+    "Python, deflated with data descriptors": ("streamed", False),
+}
+ACCENTED = {"data/mundo.pak": (PAK[:400 << 10], zipfile.ZIP_STORED), "velmoraclient.exe": b"MZ velmora " * 5000,
+            "data/sub/ação.txt": b"acentos", "vazia/": None}
+
+
+@pytest.mark.parametrize("name", OPERATOR_ZIPS)
+def test_zips_as_operators_make_them(install, serve, httpserver, build, wine_env, tmp_path, name):
+    """The real tar writes the names the manifest lists (or the tool warns), and a patch from an older
+    client leaves bin as the real tar leaves it from the full archive."""
+    how, warned = OPERATOR_ZIPS[name]
+    client, archive, full = tmp_path / "Cliente", tmp_path / "cliente.zip", tmp_path / "full"
+    for path, content in ACCENTED.items():
+        (client / path).parent.mkdir(parents=True, exist_ok=True)
+        (client / path).mkdir() if content is None else (client / path).write_bytes(
+            content[0] if isinstance(content, tuple) else content)
+    if how == "stored":
+        archive.write_bytes(make_zip({k: v and (v[0] if isinstance(v, tuple) else v, zipfile.ZIP_STORED)
+                                      for k, v in ACCENTED.items()}))
+    elif how == "streamed":
+        archive.write_bytes(make_zip(ACCENTED, stream=True))
+    else:
+        subprocess.run([arg.replace("{zip}", str(archive)) for arg in how], cwd=client, check=True,
+                       stdout=subprocess.DEVNULL)
+    told = wine(wine_env, build / "VelmoraTool.exe", "manifest", winpath(archive))
+    assert told.returncode == 0, told.stderr.decode("utf-8", "replace")
+    warning = '"data/sub/ação.txt" como "data/sub/a├º├úo.txt"'
+    assert (warning in told.stdout.decode("utf-8")) == warned, told.stdout.decode("utf-8")
+    listed = (tmp_path / "cliente.zip.manifest").read_text("utf-8")
+    full.mkdir()
+    assert wine(wine_env, build / "bsdtar/bsdtar.exe", "-xf", winpath(archive), "-C", winpath(full)).returncode == 0
+    written = tree(full)
+    paths = [line.split("\t")[-1] for line in listed.splitlines() if line[:2] in ("F\t", "D\t")]
+    assert sorted(p for p in paths if not p.endswith("/")) == sorted(p for p, c in written.items() if c is not None)
+    assert all(written.get(p.rstrip("/"), b"") is None for p in paths if p.endswith("/"))
+
+    older = {p: c for p, c in written.items() if c is not None and "sub/" not in p}
+    older["velmoraclient.exe"] = b"MZ older"
+    files = installed(older, INI)
+    del files["tar.exe.action"]  # the real tar
+    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": listed.encode(),
+           "/u.zip": ranged(archive.read_bytes())})
+    inst = install(files)
+    update(inst)
+    assert tree(inst.dir / "bin") == written and None not in ranges_asked(httpserver)
 
 
 CURRENT, CHECK, CHECKED = "Client atualizado!", ("syscommand", 0x110), "Arquivos verificados: %s."

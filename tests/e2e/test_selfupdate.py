@@ -43,14 +43,12 @@ ROWS = [  # served launcher, its digest published, signed (None: no key), the ba
 @pytest.mark.parametrize("served, digest, under_key, bar", ROWS)
 def test_self_update(install, serve, httpserver, build, keys, served, digest, under_key, bar):
     old, new = (build / "VelmoraLauncher.exe").read_bytes(), (build / "tests/launcher_next.exe").read_bytes()
+    wanted = build_of(build / "tests/launcher_next.exe")
     exe = {"next": new, "self": old, "html": "<!DOCTYPE html><html><title>Manutenção</title></html>".encode(),
-           "liar": claiming(old, build_of(build / "VelmoraLauncher.exe"), build_of(build / "tests/launcher_next.exe"))
-           }[served]
+           "liar": claiming(old, build_of(build / "VelmoraLauncher.exe"), wanted)}[served]
     key, _ = keys["publisher"]
-    lines = ("[Launcher]\r\nMinLauncherBuild=%d\r\nSiteUrl=ftp://nada\r\nLauncherURL=%s/l.exe\r\n"
-             "LauncherSHA256=%s\r\n") % (
-        build_of(build / "tests/launcher_next.exe"), httpserver.url_for("").rstrip("/"),
-        hashlib.sha256(exe if digest == "served" else exe + b"!").hexdigest())
+    lines = "[Launcher]\r\nMinLauncherBuild=%d\r\nSiteUrl=ftp://nada\r\nLauncherURL=%s/l.exe\r\nLauncherSHA256=%s\r\n" % (
+        wanted, httpserver.url_for("").rstrip("/"), hashlib.sha256(exe if digest == "served" else exe + b"!").hexdigest())
     config = (lines + "LauncherSignature=%s\r\n" % signature(key, exe) if under_key else lines).encode()
     shown = threading.Event()  # the new launcher is sent once the old one's window has moved and says what it does
     kind = "text/html" if served == "html" else "application/octet-stream"

@@ -15,7 +15,7 @@ from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
 from werkzeug import Response
 
-from conftest import FOLDER, body, wine, winpath, zipped
+from conftest import FOLDER, Cp437Name, Utf8Unflagged, body, make_zip, wine, winpath, zipped
 from test_selfupdate import build_of
 from test_verified import spki
 
@@ -102,6 +102,14 @@ ROWS = {  # name: (INI, installed version, replies, a line the check prints, exi
                               'ERRO  UpdateURL: ClientExe está sob a pasta "Client" do zip e iria para bin\\Client\\', 1),
     "entry leaving the folder": (PLAIN, "1.0.0", dict(GOOD, **{"/u.zip": zipped(dict(CLIENT, **{"../x.dll": b"x"}))}),
                                  "ERRO  UpdateURL: 1 entrada(s) com caminho absoluto ou '..'", 1),
+    "entries named ./ as tar names them": (
+        PLAIN, "1.0.0", dict(GOOD, **{"/u.zip": zipped({"./" + k: v for k, v in CLIENT.items()})}),
+        'OK    UpdateURL: ClientExe "velmoraclient.exe" na raiz do zip', 0),
+    "accented name without the UTF-8 flag": (
+        PLAIN, "1.0.0", dict(GOOD, **{"/u.zip": make_zip({k: (v, zipfile.ZIP_STORED) for k, v in dict(CLIENT, **{"dados/ação é.txt": b"x"}).items()},
+                                                         names=Utf8Unflagged)}),
+        'AVISO UpdateURL: 1 nome(s) fora de ASCII sem a marca UTF-8: o tar.exe do Windows os lê na página de código do '
+        'sistema, e um Windows em português grava "dados/ação é.txt" como "dados/a├º├úo ├®.txt"', 0),
     "zip64 directory": (PLAIN, "1.0.0", dict(GOOD, **{"/u.zip": zipped(dict(CLIENT, **{"f%d" % i: b"" for i in range(65536)}))}),
                         "OK    UpdateURL: zip com 65538 entradas, 4007 bytes descompactados, zip64", 0),
     "Drive confirmation page": (ini(VersionURL="{url}/v.txt", UpdateURL=DRIVE), "1.0.0",
@@ -237,42 +245,6 @@ def test_signed_release_with_tool_and_openssl_keys(build, wine_env, check, https
     assert "OK    UpdateSignature confere com UpdatePublicKey" in out, out
 
 
-class Unseekable(io.RawIOBase):
-    """A stream zipfile cannot seek back in, so it follows each entry with a data descriptor."""
-    def __init__(self):
-        self.data = bytearray()
-
-    def writable(self):
-        return True
-
-    def write(self, b):
-        self.data += b
-        return len(b)
-
-
-class Cp437Name(zipfile.ZipInfo):
-    """Names stored in the DOS code page without the UTF-8 flag, as old zip tools did."""
-    def _encodeFilenameFlags(self):
-        return self.filename.encode("cp437"), self.flag_bits & ~0x800
-
-
-def make_zip(entries, stream=False, zip64=False, cp437=False):
-    """`entries`: name -> content (deflated), (content, method), or None for a folder entry."""
-    out = Unseekable() if stream else io.BytesIO()
-    with zipfile.ZipFile(out, "w") as z:
-        for name, content in entries.items():
-            info = (Cp437Name if cp437 else zipfile.ZipInfo)(name, date_time=(2024, 5, 6, 7, 8, 10))
-            if content is None:
-                info.CRC = info.file_size = info.compress_size = 0
-                info.external_attr = 0x10
-                z.mkdir(info)
-                continue
-            data, info.compress_type = content if isinstance(content, tuple) else (content, zipfile.ZIP_DEFLATED)
-            with z.open(info, "w", force_zip64=zip64) as f:
-                f.write(data)
-    return bytes(out.data) if stream else out.getvalue()
-
-
 def unsigned_descriptor(data):
     """`data` with its last entry's data descriptor written without its (optional) signature."""
     start = zipfile.ZipFile(io.BytesIO(data)).start_dir
@@ -292,7 +264,7 @@ MANIFEST_ARCHIVES = {
     "zip64 fields": make_zip(MIXED, zip64=True),
     "zip64 fields and data descriptors": make_zip(MIXED, stream=True, zip64=True),
     "names in code page 437": make_zip({"Café/": None, "Café/Menú ½.txt": TEXT, "Ñandú.dat": (NOISE[:999], zipfile.ZIP_STORED)},
-                                       cp437=True),
+                                       names=Cp437Name),
     "a deflated file of 4 MiB": make_zip({"big.pak": TEXT * 40, "stored.pak": (NOISE * 28, zipfile.ZIP_STORED)}),
     "65536 entries (zip64 end records)": make_zip({"f%d" % i: (b"%d" % i, zipfile.ZIP_STORED) for i in range(65536)}),
 }

@@ -1,12 +1,16 @@
 """The update pass of the real launcher under Wine: every ending, the remote configuration, a
 Google Drive archive, the progress, and closing mid-download."""
+import io
 import math
 import os
+import random
+import struct
 import subprocess
+import zipfile
 
 import pytest
 
-from conftest import STANDIN, body, resumable, seen, wait_until, wine, winpath
+from conftest import STANDIN, body, make_zip, resumable, seen, wait_until, wine, winpath
 
 E1 = "Launcher desatualizado! Acesse o site."
 E2 = "Configure as URLs no launcher_config.ini"
@@ -26,9 +30,10 @@ OLD, NEW = "1.0.1-Beta", "1.0.1-beta"  # differing in letter case only, which is
 CLIENT = {"velmoraclient.exe": STANDIN, "data/readme.txt": b"Velmora client data\r\n"}
 INSTALL = {"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n",
            "version.txt": OLD + "\r\n", "_tmp_version_check.txt": "9.9.9 left by a failed check",
-           "tar.exe.action": "unzip", "powershell.exe.action": "unzip",
-           "tar.exe": b"MZ planted beside the launcher: never to be run"}
-KEPT = {"version.txt": (OLD + "\r\n").encode(), "version.txt.new": False, "_tmp_version_check.txt": False}
+           "powershell.exe.action": "unzip", "tar.exe": b"MZ planted beside the launcher: never to be run",
+           "bin/keep.txt": b"not in the archive"}
+KEPT = {"version.txt": (OLD + "\r\n").encode(), "version.txt.new": False, "_tmp_version_check.txt": False,
+        "update_staging": False, "update_staging.txt": False}
 # The archive as a Drive share link whose direct link answers with the virus-scan page; its form leads to the file.
 DRIVE = "https://drive.google.com/file/d/1VelmoraZip_x/view?usp=sharing"
 DIRECT = "drive.google.com/uc?export=download&confirm=t&id=1VelmoraZip_x"
@@ -76,10 +81,10 @@ def tools_then_offline_start(inst, serve, server):
     tar = winpath(inst.dir)
     ps = winpath(inst.dir.parent) + "\\Jogo d''Ação ‘‘Teste’’"  # apostrophe and typographic quotes doubled
     assert [line for _, _, line in inst.calls()] == [
-        'tar.exe -xf "%s\\update_temp.zip" -C "%s\\bin"' % (tar, tar),
-        POWERSHELL + "Expand-Archive -LiteralPath '%s\\update_temp.zip' -DestinationPath '%s\\bin' -Force\"" % (ps, ps),
+        'tar.exe -xf "%s\\update_temp.zip" -C "%s\\update_staging"' % (tar, tar),
+        POWERSHELL + "Expand-Archive -LiteralPath '%s\\update_temp.zip' -DestinationPath '%s\\update_staging' -Force\"" % (ps, ps),
         POWERSHELL + "Add-Type -AssemblyName System.IO.Compression.FileSystem; [System.IO.Compression.ZipFile]::"
-                     "ExtractToDirectory('%s\\update_temp.zip', '%s\\bin', $true)\"" % (ps, ps)]
+                     "ExtractToDirectory('%s\\update_temp.zip', '%s\\update_staging', $true)\"" % (ps, ps)]
     server.clear_all_handlers()
     serve({"/v.txt": ("boom", 500)})
     inst.start()
@@ -90,7 +95,8 @@ def tools_then_offline_start(inst, serve, server):
 ROWS = [  # files over INSTALL, replies, ending, window fields, files afterwards, tools run, requests, then
     pytest.param({}, {"/u.zip": CLIENT}, E9, {"version": "Versão: " + NEW, "progress": 100},
                  {"version.txt": NEW.encode(), "version.txt.new": False, "_tmp_version_check.txt": False,
-                  "update_temp.zip": False, "bin/velmoraclient.exe": True, "bin/data/readme.txt": True},
+                  "update_temp.zip": False, "bin/velmoraclient.exe": True, "bin/data/readme.txt": True,
+                  "bin/keep.txt": INSTALL["bin/keep.txt"], "update_staging": False},
                  ["tar.exe"], ["/v.txt", "/u.zip"], current_at_next_start, id="E9"),
     # The remote configuration is out of reach, so the local one (in the ANSI code page) stands; the
     # archive breaks off.
@@ -145,6 +151,61 @@ def test_update_pass(install, serve, httpserver, google, files, replies, ending,
         then(inst, serve, httpserver)
 
 
+def tree(folder):
+    """Every file (its bytes) and folder (None) under `folder`, by relative path."""
+    return {p.relative_to(folder).as_posix(): None if p.is_dir() else p.read_bytes() for p in folder.rglob("*")}
+
+
+def damaged(data):
+    """`data` with the first byte of its last entry's data flipped: a tool writes the entries before it."""
+    last = zipfile.ZipFile(io.BytesIO(data)).infolist()[-1]
+    at = last.header_offset + 30 + sum(struct.unpack("<HH", data[last.header_offset + 26:last.header_offset + 30]))
+    return data[:at] + bytes([data[at] ^ 1]) + data[at + 1:]
+
+
+BIN = {"velmoraclient.exe": b"MZ old client", "zcrash.exe": STANDIN, "data/readme.txt": b"old, read-only",
+       "keep.txt": b"not in the archive"}
+NEWER = {"velmoraclient.exe": b"MZ" + random.Random(5).randbytes(4000), "zcrash.exe": b"MZ new crash reporter", "data/readme.txt": b"new",
+         "data/sub/ação.txt": (b"acentos", zipfile.ZIP_STORED), "vazia/": None}
+UPDATED = {"velmoraclient.exe": NEWER["velmoraclient.exe"], "zcrash.exe": NEWER["zcrash.exe"], "data/readme.txt": b"new",
+           "data/sub": None, "data/sub/ação.txt": b"acentos", "vazia": None}
+HELD = "O arquivo bin\\zcrash.exe está em uso por outro programa. A atualização será concluída no próximo início."
+STAGED = [  # archive, files over INSTALL, ending
+    pytest.param(damaged(make_zip(dict(NEWER, **{"z.bin": (bytes(999), zipfile.ZIP_STORED)}))),
+                 {"powershell.exe.action": "exit 1"}, E7, id="a tool writes some files, then fails"),
+    pytest.param(make_zip(NEWER, stream=True), {}, E9, id="data descriptors"),
+    pytest.param(make_zip(NEWER, zip64=True), {}, E9, id="zip64"),
+    pytest.param(make_zip(NEWER), {}, HELD, id="a file held open, then the launcher stopped between moves"),
+]
+
+
+@pytest.mark.parametrize("archive, files, ending", STAGED)
+def test_bin_is_replaced_whole_or_not_at_all(install, serve, archive, files, ending):
+    """The real tar unpacks beside bin; bin changes only once all of it is there, a read-only file in
+    it is replaced and one the archive lacks stays. A set left staged is finished at the next start."""
+    serve({"/v.txt": NEW, "/u.zip": archive})
+    inst = install(dict(INSTALL, **files, **{"bin/" + name: data for name, data in BIN.items()}), start=False)
+    (inst.dir / "bin/data/readme.txt").chmod(0o444)
+    before, updated = tree(inst.dir / "bin"), dict(tree(inst.dir / "bin"), **UPDATED)
+    if ending == HELD:  # the crash reporter holds its own exe open; it is listed last, after every other file
+        holder = subprocess.Popen(["wine", inst.dir / "bin/zcrash.exe", "hold", "60"], cwd=inst.dir.parent, env=inst.env,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        assert wait_until(lambda: (inst.dir.parent / "standin.log").exists(), 10)
+    inst.start()
+    inst.probe("wait-window", 20000, "wait-status", 30000, ending, "wait-enabled", 5000, "close")
+    assert inst.proc.wait(20) == 0
+    assert tree(inst.dir / "bin") == (updated if ending == E9 else before)
+    assert [(inst.dir / name).exists() for name in ("update_temp.zip", "update_staging")] == [ending == E7, ending == HELD]
+    if ending == HELD:
+        holder.kill()
+        holder.wait()
+        os.replace(inst.dir / "update_staging/data/readme.txt", inst.dir / "bin/data/readme.txt")  # moved before the stop
+        inst.start()
+        inst.probe("wait-window", 20000, "wait-status", 30000, E4, "close")
+        assert inst.proc.wait(20) == 0 and tree(inst.dir / "bin") == updated
+        assert (inst.dir / "version.txt").read_text() == NEW and not (inst.dir / "update_staging.txt").exists()
+
+
 @pytest.fixture(scope="module")
 def browser_log(wine_env, tmp_path_factory):
     """The program Wine hands web addresses to, named by its full path so that no search path is
@@ -189,8 +250,9 @@ BIG = bytes(range(256)) * (6 << 12)  # 6 MiB
 
 
 @pytest.mark.parametrize("reply, size", [(body((12 << 20) + 1), (12 << 20) + 1),
-                                         (resumable(BIG, drops=[(1 << 20, 5)]), len(BIG))],
-                         ids=["too big for the disk", "disk filled meanwhile"])
+                                         (resumable(BIG, drops=[(1 << 20, 5)]), len(BIG)),
+                                         (make_zip({"velmoraclient.exe": bytes(12 << 20)}), 12 << 20)],
+                         ids=["too big for the disk", "disk filled meanwhile", "no room to unpack it"])
 def test_a_full_disk(small_disk, install, serve, reply, size):
     serve({"/v.txt": NEW, "/u.zip": reply})
     inst = install(INSTALL)
@@ -203,5 +265,7 @@ def test_a_full_disk(small_disk, install, serve, reply, size):
     assert inst.proc.wait(20) == 0 and (part.exists(), (inst.dir / "update_temp.zip.part.txt").exists()) == (kept,) * 2
     have = part.stat().st_size if kept else 0
     assert state["status"] == "Espaço insuficiente no disco (necessários %d MB)." % math.ceil((size - have) / (1 << 20))
-    assert (inst.dir / "version.txt").read_bytes() == (OLD + "\r\n").encode() and not any((inst.dir / "bin").iterdir())
+    assert (inst.dir / "version.txt").read_bytes() == (OLD + "\r\n").encode()
+    assert tree(inst.dir / "bin") == {"keep.txt": INSTALL["bin/keep.txt"]}
+    assert (inst.dir / "update_temp.zip").exists() == (size == 12 << 20)  # kept, as after a failed unpacking
     assert not kept or (have == 1 << 20 and part.read_bytes() == BIG[:have])

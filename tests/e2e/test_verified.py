@@ -51,15 +51,13 @@ def config(lines, how="publisher", raw=False, bom=False):
             (line(keys, zip_bytes) if callable(line) else line) + b"\r\n" for line in lines)
         if how == "unsigned":
             return text
-        data = signed(text, keys["stranger" if how == "stranger" else "publisher"][0], raw)
-        if how == "not last":
-            return data + b"ClientExe=velmoraclient.exe\r\n"
-        if how == "byte changed":
-            return data.replace(b"Assinado", b"Assinadu")
-        if how == "line break changed":
-            return data.replace(b"\r\n", b"\n", 1)
-        return data
+        return TAMPER.get(how, bytes)(signed(text, keys["stranger" if how == "stranger" else "publisher"][0], raw))
     return make
+
+
+TAMPER = {"not last": lambda data: data + b"ClientExe=velmoraclient.exe\r\n",
+          "byte changed": lambda data: data.replace(b"Assinado", b"Assinadu"),
+          "line break changed": lambda data: data.replace(b"\r\n", b"\n", 1)}
 
 
 def sha(upper=False):

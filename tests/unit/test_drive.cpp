@@ -5,11 +5,7 @@
 namespace {
 
 TEST(DrivePage, FormLink) {
-    struct Case {
-        const char* name;
-        std::string page;
-        std::optional<std::wstring> link;
-    } cases[] = {
+    const std::tuple<const char*, std::string, std::optional<std::wstring>> cases[] = {  // name, page, link
         {"action at the very end", "<form action=\"", std::nullopt},
         {"action never closed", "<form action=\"https://x/y?a=1", std::nullopt},
         {"marker is case-sensitive", "ACTION=\"https://h/1\"", std::nullopt},
@@ -23,7 +19,7 @@ TEST(DrivePage, FormLink) {
         {"first action wins", "action=\"https://h/1\" action=\"https://h/2\"", L"https://h/1"},
         {"high bytes widened", "action=\"h/\x80\xc3\xa9\xff\"", L"h/\uff80\uffc3\uffa9\uffff"},
     };
-    for (const auto& c : cases) EXPECT_EQ(FormLinkFromPage(c.page), c.link) << c.name;
+    for (const auto& [name, page, link] : cases) EXPECT_EQ(FormLinkFromPage(page), link) << name;
 }
 
 TEST(DrivePage, Quota) {

@@ -22,9 +22,7 @@ bool ProcessRunning(const std::wstring& exeName) {
 // a hung tool is terminated once the bound has passed.
 TEST(RunHidden, ExitCodesStartFailuresAndTheBound) {
     TempDir dir;
-    wchar_t self[MAX_PATH];
-    const fs::path standin = fs::path(std::wstring(self, GetModuleFileNameW(nullptr, self, MAX_PATH))).parent_path() /
-                             L"standin.exe";
+    const fs::path standin = fs::path(ModulePath()).parent_path() / L"standin.exe";
     const std::wstring name = L"velmora_ut_tool_" + std::to_wstring(GetCurrentProcessId()) + L".exe";
     fs::create_directories(dir.path / L"my tools");
     fs::copy_file(standin, dir.path / L"my tools" / name);

@@ -68,8 +68,7 @@ TEST(LauncherSwap, OldExeComesBack) {
         WriteBytes(fresh, "new");
         const fs::path target = c.heirFailed ? self : fresh;
         const bool swapped = !c.heirFailed || SwapInLauncher(self.wstring(), fresh.wstring(), old.wstring());
-        if (c.heirFailed && c.fault == Fault::Removed) fs::remove(self);
-        if (!c.heirFailed && c.fault == Fault::Removed) fs::remove(fresh);
+        if (c.fault == Fault::Removed) fs::remove(target);
         {
             const FileHandle held(c.fault == Fault::Held ? CreateFileW(target.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ,
                                                                         nullptr, OPEN_EXISTING, 0, nullptr)
@@ -90,16 +89,12 @@ TEST(InstalledFiles, LongPathsTakeTheExtendedForm) {
     const std::string deep = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" + std::string(100, 'f') + "/f.pak";
     const std::wstring wide = std::wstring(100, L'd') + L"\\" + std::wstring(100, L'e') + L"\\" + std::wstring(100, L'f') +
                               L"\\f.pak";
-    const struct {
-        std::wstring bin;
-        std::string path;
-        std::wstring expected;
-    } cases[] = {
+    const std::tuple<std::wstring, std::string, std::wstring> cases[] = {  // bin, entry, path
         {L"C:\\Jogo\\bin", "data/x.pak", L"C:\\Jogo\\bin\\data\\x.pak"},
         {L"C:\\Jogo\\bin", deep, L"\\\\?\\C:\\Jogo\\bin\\" + wide},
         {L"\\\\srv\\jogos\\bin", deep, L"\\\\?\\UNC\\srv\\jogos\\bin\\" + wide},
     };
-    for (const auto& c : cases) EXPECT_EQ(EntryPath(c.bin, c.path), c.expected);
+    for (const auto& [bin, entry, path] : cases) EXPECT_EQ(EntryPath(bin, entry), path);
 }
 
 // The client the hand-off or the configuration names is started only from inside bin.

@@ -88,7 +88,7 @@ TEST(Manifest, RefusesWhatItCannotTrust) {
         {3, kFileStart + "C:/x"},
         {3, kFileStart + "a\\b"},
         {3, kFileStart + "a/../b"},
-        {3, kFileStart + "./b"},
+        {3, kFileStart + "a/./b"},
         {3, kFileStart + "a//b"},
         {3, kFileStart + "a\tb"},
         {3, kFileStart + "a\x7f"},
@@ -137,6 +137,15 @@ TEST(Manifest, RefusesWhatItCannotTrust) {
     EXPECT_TRUE(ParseManifest(SampleWith(3, ("D\t3000\t40\t" + kHash + "\t00000000\t0\t" +
                                              Repeated(Repeated("\xE1\xBB\x87", 200) + "/", 109)).c_str())));
     EXPECT_TRUE(ParseManifest(SampleWith(4, (kFileStart + "\xC3\x9F").c_str()) + kSecondFile + "ss\n"));
+    // A leading "./", as tar writes it, is dropped; "./" alone is the top folder and lists nothing.
+    for (const char* path : {"./data/sub/x", "././data/sub/x"}) {
+        const std::optional<Manifest> read = ParseManifest(SampleWith(3, (kFileStart + path).c_str()));
+        ASSERT_TRUE(read) << path;
+        EXPECT_EQ(read->entries.at(1).path, "data/sub/x");
+    }
+    const std::optional<Manifest> top = ParseManifest(SampleWith(3, ("D\t3000\t40\t" + kHash + "\t00000000\t0\t./").c_str()));
+    ASSERT_TRUE(top);
+    EXPECT_EQ(top->entries.size(), 2u);
     EXPECT_FALSE(ParseManifest(""));
 }
 

@@ -14,10 +14,7 @@ const uint64_t kMiB = 1 << 20;
 // The bar moves only when a length was stated, to the truncated percent, not clamped; counts
 // past 4 GiB show right.
 TEST(Progress, BarAndText) {
-    struct Case {
-        uint64_t received, expected;
-        std::wstring shown;
-    } cases[] = {
+    const std::tuple<uint64_t, uint64_t, std::wstring> cases[] = {  // received, expected, shown
         {1048575, 1048576, L"bar 99, Baixando... 1.0 / 1.0 MB"},
         {3000000, 1000000, L"bar 300, Baixando... 2.9 / 1.0 MB"},
         {4294967295u, 4294967295u, L"bar 100, Baixando... 4096.0 / 4096.0 MB"},
@@ -25,9 +22,9 @@ TEST(Progress, BarAndText) {
         {4294967295u, 1, L"bar 2147483647, Baixando... 4096.0 / 0.0 MB"},  // saturates rather than wraps
         {7340032, 0, L"Baixando... 7.0 MB"},
     };
-    for (const auto& c : cases) {
-        const ProgressView view = FormatProgress(c.received, c.expected);
-        EXPECT_EQ((view.movesBar ? L"bar " + std::to_wstring(view.position) + L", " : L"") + view.text, c.shown);
+    for (const auto& [received, expected, shown] : cases) {
+        const ProgressView view = FormatProgress(received, expected);
+        EXPECT_EQ((view.movesBar ? L"bar " + std::to_wstring(view.position) + L", " : L"") + view.text, shown);
     }
 }
 

@@ -13,10 +13,7 @@ const std::wstring kUnchanged = L"Local|cfg|ver|upd|local.exe|site|0";
 
 // Expected results as Fields(): ServerName|ConfigURL|VersionURL|UpdateURL|ClientExe|SiteURL|MinLauncherBuild.
 TEST(RemoteConfig, LinesAreAppliedAsTheLauncherSectionSays) {
-    struct Case {
-        const char* name;
-        std::wstring text, fields;
-    } cases[] = {
+    const std::tuple<const char*, std::wstring, std::wstring> cases[] = {  // name, text, fields
         {"every key but ConfigURL", L"[Launcher]\nServerName=R\nConfigURL=http://evil/\nVersionURL=v\n"
                                     L"UpdateURL=u\nClientExe=r.exe\nSiteUrl=s\nMinLauncherBuild=7",
          L"R|cfg|v|u|r.exe|s|7"},
@@ -37,7 +34,7 @@ TEST(RemoteConfig, LinesAreAppliedAsTheLauncherSectionSays) {
          L"2|cfg|ver|upd|local.exe|site|3"},
         {"non-number build overwrites with 0", L"[Launcher]\nMinLauncherBuild=5\nMinLauncherBuild=abc", kUnchanged},
     };
-    for (const auto& c : cases) EXPECT_EQ(Fields(ApplyRemoteConfigText(kLocal, c.text)), c.fields) << c.name;
+    for (const auto& [name, text, fields] : cases) EXPECT_EQ(Fields(ApplyRemoteConfigText(kLocal, text)), fields) << name;
 }
 
 TEST(RemoteConfig, BuildNumberParsing) {

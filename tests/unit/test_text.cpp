@@ -5,9 +5,7 @@
 namespace {
 
 TEST(Text, TrimRemovesOnlyUnitsUpToSpaceAtTheEnds) {
-    struct Case {
-        std::wstring in, out;
-    } cases[] = {
+    const std::pair<std::wstring, std::wstring> cases[] = {
         {L"", L""},
         {L" \t\r\n ", L""},
         {std::wstring(L"\0\x01" L"1.4.2\x1f\x20", 7), L"1.4.2"},
@@ -15,7 +13,7 @@ TEST(Text, TrimRemovesOnlyUnitsUpToSpaceAtTheEnds) {
         // Units above U+0020 stay, the sign-extended high bytes included.
         {L"\u00a0\ufeffx\uff80\uffff", L"\u00a0\ufeffx\uff80\uffff"},
     };
-    for (const auto& c : cases) EXPECT_EQ(Trim(c.in), c.out) << testing::PrintToString(c.in);
+    for (const auto& [in, out] : cases) EXPECT_EQ(Trim(in), out) << testing::PrintToString(in);
     EXPECT_EQ(TrimBytes(std::string("\0 \r\n\xef\xbb\xbf 1.0\xa0\t", 12)), "\xef\xbb\xbf 1.0\xa0");
 }
 
@@ -34,10 +32,7 @@ TEST(Text, StrictUtf8) {
 }
 
 TEST(Text, DecodeTextDecodesUtf8ElseWidens) {
-    struct Case {
-        std::string in;
-        std::wstring out;
-    } cases[] = {
+    const std::pair<std::string, std::wstring> cases[] = {
         {"S\xc3\xa3o Paulo \xe2\x82\xac", L"S\u00e3o Paulo \u20ac"},
         {"\xef\xbb\xbf[Launcher]", L"[Launcher]"},
         {"\xef\xbb\xbf\xef\xbb\xbf", L"\ufeff"},  // one mark dropped, only at the start
@@ -46,7 +41,7 @@ TEST(Text, DecodeTextDecodesUtf8ElseWidens) {
         {std::string("A\0\x7f\x80\xff", 5), std::wstring(L"A\0\x7f\uff80\uffff", 5)},  // bytes sign-extended
         {"\xef\xbb\xbfS\xe3o", L"\uffef\uffbb\uffbfS\uffe3o"},  // not UTF-8: the mark is widened too
     };
-    for (const auto& c : cases) EXPECT_EQ(DecodeText(c.in), c.out) << testing::PrintToString(c.in);
+    for (const auto& [in, out] : cases) EXPECT_EQ(DecodeText(in), out) << testing::PrintToString(in);
 }
 
 }  // namespace

@@ -5,15 +5,12 @@
 namespace {
 
 TEST(ZipListing, EntriesThatLeaveTheFolder) {
-    const struct {
-        const char* name;
-        bool escapes;
-    } cases[] = {
+    const std::pair<const char*, bool> cases[] = {
         {"bin/game.exe", false}, {"a..b/c", false},  {"/etc/x", true},      {"\\x", true},
         {"C:x", true},           {"../x", true},      {"a/../../x", true},   {"a\\..\\x", true},
         {"a/..", true},
     };
-    for (const auto& c : cases) EXPECT_EQ(EscapesFolder(c.name), c.escapes) << c.name;
+    for (const auto& [name, escapes] : cases) EXPECT_EQ(EscapesFolder(name), escapes) << name;
 }
 
 // Little-endian fields for hand-made zip records.

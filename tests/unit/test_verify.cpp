@@ -60,8 +60,6 @@ std::string Edit(std::string hex, const std::string& from, const std::string& to
     return at == std::string::npos ? hex : hex.replace(at, from.size(), to);
 }
 
-std::string Der(const wchar_t* base64) { return DecodeBase64(base64).value_or(""); }
-
 TEST(Der, Base64) {
     struct Case {
         const wchar_t* text;
@@ -96,13 +94,10 @@ TEST(Der, Sha256Hex) {
 }
 
 TEST(Der, PublicKeyInfo) {
-    const std::string pub = Hex(Der(kPubA));
+    const std::string pub = Hex(DecodeBase64(kPubA));
     EXPECT_EQ(Hex(P256PointFromSpki(Unhex(pub))), kPointA);
     EXPECT_EQ(Hex(SpkiFromP256Point(Unhex(kPointA))), pub);
-    struct Case {
-        const char* name;
-        std::string hex;
-    } rejected[] = {
+    const std::pair<const char*, std::string> rejected[] = {  // name, hex
         {"other curve (prime239v1)", Edit(pub, "3d030107", "3d030104")},
         {"RSA key", "305c300d06092a864886f70d0101010500034b0030480241009b03121fcda38bcee02a97e5b1099dec86030c94d22daa"
                     "a06aa258d968fb36ddace7a7b767efeca987ebfd5523a7517cde564a5e3cc3267682a1d3ece51e48650203010001"},
@@ -115,14 +110,11 @@ TEST(Der, PublicKeyInfo) {
         {"point marker", Edit(pub, "03420004", "03420005")},
         {"empty", ""},
     };
-    for (const auto& c : rejected) EXPECT_FALSE(P256PointFromSpki(Unhex(c.hex))) << c.name;
+    for (const auto& [name, hex] : rejected) EXPECT_FALSE(P256PointFromSpki(Unhex(hex))) << name;
 }
 
 TEST(Der, Signatures) {
-    struct Case {
-        const char* name;
-        std::string sig, raw;  // raw "": rejected
-    } cases[] = {
+    const std::tuple<const char*, std::string, std::string> cases[] = {  // name, signature, raw ("": rejected)
         {"DER with a sign byte", kSigA, kR + kS},
         {"DER with a short s", kShortSigA, kShortRawA},
         {"raw passes through", kR + kS, kR + kS},
@@ -137,8 +129,7 @@ TEST(Der, Signatures) {
         {"s missing", "3023022100" + kR, ""},
         {"65 raw bytes", kR + kS + "00", ""},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Hex(SignatureToRaw(Unhex(c.sig))), c.raw.empty() ? "<none>" : c.raw) << c.name;
+    for (const auto& [name, sig, raw] : cases) EXPECT_EQ(Hex(SignatureToRaw(Unhex(sig))), raw.empty() ? "<none>" : raw) << name;
     EXPECT_EQ(Hex(SignatureToDer(Unhex(kR + kS))), kSigA);
     EXPECT_EQ(Hex(SignatureToDer(Unhex(kShortRawA))), kShortSigA);
 }

@@ -1,4 +1,4 @@
-// A zip archive on disk: its directory, read from the file's tail through zip_listing.
+// A zip archive on disk: its directory, read from the file's tail through zip_directory.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tool/zip_listing.h"
+#include "patch/zip_directory.h"
 
 // `size` bytes of the file from `offset` (at most 256 MiB); nothing when they cannot all be read.
 std::optional<std::string> ReadFileRange(HANDLE file, uint64_t offset, uint64_t size);

@@ -1,4 +1,4 @@
-#include "tool/zip_file.h"
+#include "patch/zip_file.h"
 
 #include "app/state.h"
 
