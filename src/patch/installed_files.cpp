@@ -3,12 +3,21 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "app/state.h"
+#include "patch/chunk_hasher.h"
 #include "verify/verify.h"
 
 namespace {
+
+// Two chunk lists of one content: the same lengths and digests in the same order.
+bool SameChunks(const std::vector<FileChunk>& a, const std::vector<FileChunk>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const FileChunk& x, const FileChunk& y) {
+        return x.length == y.length && x.sha256 == y.sha256;
+    });
+}
 
 uint64_t Join(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
 
@@ -41,21 +50,35 @@ std::wstring EntryPath(const std::wstring& bin, const std::string& path) {
     return full.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
 }
 
-std::optional<std::array<uint8_t, 32>> FileHasher::Hash(const std::wstring& path,
-                                                        const std::function<void(uint64_t hashed)>& hashed) {
+bool FileHasher::Read(const std::wstring& path, const std::function<void(const uint8_t*, size_t)>& take,
+                      const std::function<void(uint64_t hashed)>& hashed) {
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return std::nullopt;
-    Sha256 hash;
+    if (!file) return false;
     uint64_t done = 0;
     DWORD got = 0;
     while (ReadFile(file.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr)) {
-        if (got == 0) return hash.Finish();
-        hash.Update(buffer_.data(), got);
+        if (got == 0) return true;
+        take(reinterpret_cast<const uint8_t*>(buffer_.data()), got);
         done += got;
         if (hashed) hashed(done);
     }
-    return std::nullopt;
+    return false;
+}
+
+std::optional<std::array<uint8_t, 32>> FileHasher::Hash(const std::wstring& path,
+                                                        const std::function<void(uint64_t hashed)>& hashed) {
+    Sha256 hash;
+    if (!Read(path, [&hash](const uint8_t* data, size_t size) { hash.Update(data, size); }, hashed)) return std::nullopt;
+    return hash.Finish();
+}
+
+std::optional<std::vector<FileChunk>> FileHasher::Chunks(const std::wstring& path,
+                                                         const std::function<void(uint64_t hashed)>& hashed) {
+    ChunkHasher chunks;
+    if (!Read(path, [&chunks](const uint8_t* data, size_t size) { chunks.Update(data, size); }, hashed))
+        return std::nullopt;
+    return chunks.Finish();
 }
 
 InstalledCheck CheckInstalled(const Manifest& manifest, const std::wstring& bin, bool useRecord) {
@@ -76,9 +99,19 @@ InstalledCheck CheckInstalled(const Manifest& manifest, const std::wstring& bin,
         }
         const std::optional<FileStamp> stamp = StampOf(path);
         const auto line = recorded.find(entry.path);
-        switch (JudgeInstalled(entry, stamp, line == recorded.end() ? nullptr : &line->second)) {
+        const InstalledFile* known = line == recorded.end() ? nullptr : &line->second;
+        FileVerdict verdict = JudgeInstalled(entry, stamp, known);
+        if (verdict == FileVerdict::Differs && !entry.chunks.empty() && stamp) {
+            // Another content: what of it can be kept is found from the record's chunks or by reading it.
+            if (known && known->stamp.size == stamp->size && known->stamp.writeTime == stamp->writeTime &&
+                !known->chunks.empty())
+                check.oldChunks[i] = known->chunks;
+            else
+                verdict = FileVerdict::Unknown;
+        }
+        switch (verdict) {
         case FileVerdict::Same:
-            check.intact.push_back({entry.path, *stamp, entry.contentSha256});
+            check.intact.push_back({entry.path, *stamp, entry.contentSha256, entry.chunks});
             break;
         case FileVerdict::Differs:
             check.needed.push_back(i);
@@ -93,15 +126,26 @@ InstalledCheck CheckInstalled(const Manifest& manifest, const std::wstring& bin,
     FileHasher hasher;
     uint64_t before = 0;
     int shown = -1;
+    const auto progress = [&](uint64_t done) {
+        const int percent = toHash ? static_cast<int>((before + done) * 100 / toHash) : 100;
+        if (percent != shown) SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(shown = percent), 0);
+    };
     for (const auto& [i, stamp] : unknown) {
         const ManifestEntry& entry = manifest.entries[i];
-        const std::optional<std::array<uint8_t, 32>> digest = hasher.Hash(EntryPath(bin, entry.path), [&](uint64_t done) {
-            const int percent = toHash ? static_cast<int>((before + done) * 100 / toHash) : 100;
-            if (percent != shown) SendMessageW(g_hwndProgress, PBM_SETPOS, static_cast<WPARAM>(shown = percent), 0);
-        });
+        const std::wstring path = EntryPath(bin, entry.path);
+        bool intact = false;
+        // A chunked file's chunks say whether it holds the manifest's content, and if not, which
+        // bytes it can still give: one reading either way.
+        if (!entry.chunks.empty()) {
+            std::optional<std::vector<FileChunk>> chunks = hasher.Chunks(path, progress);
+            intact = chunks && stamp.size == entry.size && SameChunks(*chunks, entry.chunks);
+            if (chunks && !intact) check.oldChunks[i] = std::move(*chunks);
+        } else {
+            intact = hasher.Hash(path, progress) == entry.contentSha256;
+        }
         before += stamp.size;
-        if (digest == entry.contentSha256)
-            check.intact.push_back({entry.path, stamp, entry.contentSha256});
+        if (intact)
+            check.intact.push_back({entry.path, stamp, entry.contentSha256, entry.chunks});
         else
             check.needed.push_back(i);
     }
@@ -113,7 +157,7 @@ std::vector<InstalledFile> ManifestFilesOnDisk(const Manifest& manifest, const s
     for (const ManifestEntry& entry : manifest.entries) {
         if (entry.folder) continue;
         const std::optional<FileStamp> stamp = StampOf(EntryPath(bin, entry.path));
-        if (stamp && stamp->size == entry.size) files.push_back({entry.path, *stamp, entry.contentSha256});
+        if (stamp && stamp->size == entry.size) files.push_back({entry.path, *stamp, entry.contentSha256, entry.chunks});
     }
     return files;
 }

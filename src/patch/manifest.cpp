@@ -11,16 +11,19 @@
 #include "verify/der.h"
 
 // The text, line by line:
-//   velmora-manifest 1
+//   velmora-manifest 2
 //   archive<TAB><size><TAB><sha256>
 //   F<TAB><size><TAB><sha256><TAB><offset><TAB><raw length><TAB><raw sha256><TAB><crc32><TAB><compressed size><TAB><path>
 //   D<TAB><offset><TAB><raw length><TAB><raw sha256><TAB><crc32><TAB><compressed size><TAB><path/>
-// Numbers in decimal, digests in 64 hex digits, the CRC-32 in 8; the path comes last so that
+//   S<TAB><offset of the content in the archive>          after the F line of a chunked file
+//   C<TAB><offset in the content><TAB><length><TAB><sha256>   one for each of its chunks, in order
+// Format 1 is the same without S and C lines. Numbers in decimal, digests in 64 hex digits, the CRC-32 in 8; the path comes last so that
 // nothing in it can shift the other fields.
 
 namespace {
 
-const char kMagic[] = "velmora-manifest 1";
+const char kMagic[] = "velmora-manifest 2";
+const char kMagicUnchunked[] = "velmora-manifest 1";
 // The smallest local header: a raw range shorter than this plus its data cannot be an entry.
 const uint64_t kLocalHeaderBytes = 30;
 
@@ -177,6 +180,36 @@ std::optional<ManifestEntry> ParseEntry(const std::string& line, std::wstring& k
     return entry;
 }
 
+// An S or C line: the entry before it becomes chunked, or gets its next chunk.
+bool AddChunkLine(std::vector<ManifestEntry>& entries, const std::string& line) {
+    if (entries.empty() || entries.back().folder) return false;
+    ManifestEntry& entry = entries.back();
+    if (line.compare(0, 2, "S\t") == 0) {
+        const std::optional<uint64_t> offset = Number(line.substr(2));
+        if (!offset || entry.dataOffset != 0 || !entry.chunks.empty()) return false;
+        entry.dataOffset = *offset;
+        return entry.dataOffset != 0;
+    }
+    const std::vector<std::string> f = SplitFields(line, 4);
+    if (f.size() != 4 || f[0] != "C" || entry.dataOffset == 0) return false;
+    const uint64_t expected = entry.chunks.empty() ? 0 : entry.chunks.back().offset + entry.chunks.back().length;
+    const uint64_t length = Number(f[2]).value_or(0);
+    const std::optional<std::array<uint8_t, 32>> digest = Digest(f[3]);
+    if (Number(f[1]) != expected || length == 0 || length > kChunkMaxBytes || !digest) return false;
+    entry.chunks.push_back({expected, length, *digest});
+    return true;
+}
+
+// A chunked file is stored, its content lies within its raw range after a local header, and its
+// chunks cover that content exactly.
+bool ChunksHold(const ManifestEntry& entry) {
+    if (entry.dataOffset == 0) return true;
+    return !entry.chunks.empty() && entry.compressedSize == entry.size && entry.size >= kChunkedFileBytes &&
+           entry.dataOffset > entry.offset && entry.dataOffset - entry.offset >= kLocalHeaderBytes &&
+           entry.dataOffset - entry.offset <= entry.rawLength - entry.size &&
+           entry.chunks.back().offset + entry.chunks.back().length == entry.size;
+}
+
 // No two paths name one file, no file stands where another entry needs a folder, and no two
 // raw ranges share a byte. Sorted by their keys, the entries under a file follow it at once.
 bool Consistent(const Manifest& manifest, std::vector<std::wstring>& keys) {
@@ -191,6 +224,7 @@ bool Consistent(const Manifest& manifest, std::vector<std::wstring>& keys) {
     }
     std::vector<std::pair<uint64_t, uint64_t>> ranges;
     for (const ManifestEntry& entry : manifest.entries) {
+        if (!ChunksHold(entry)) return false;
         if (entry.offset > manifest.archiveSize || entry.rawLength > manifest.archiveSize - entry.offset) return false;
         ranges.emplace_back(entry.offset, entry.rawLength);
     }
@@ -220,6 +254,10 @@ std::string FormatManifest(const Manifest& manifest) {
             out += "F\t" + std::to_string(e.size) + "\t" + Ascii(FormatSha256Hex(e.contentSha256)) + "\t";
         out += std::to_string(e.offset) + "\t" + std::to_string(e.rawLength) + "\t" + Ascii(FormatSha256Hex(e.rawSha256)) +
                "\t" + Hex32(e.crc32) + "\t" + std::to_string(e.compressedSize) + "\t" + e.path + "\n";
+        if (!e.chunks.empty()) out += "S\t" + std::to_string(e.dataOffset) + "\n";
+        for (const FileChunk& c : e.chunks)
+            out += "C\t" + std::to_string(c.offset) + "\t" + std::to_string(c.length) + "\t" +
+                   Ascii(FormatSha256Hex(c.sha256)) + "\n";
     }
     return out;
 }
@@ -229,6 +267,7 @@ std::optional<Manifest> ParseManifest(const std::string& text) {
     Manifest manifest;
     std::vector<std::wstring> keys;  // each entry's, for Consistent
     int headerLines = 0;
+    bool chunked = false;  // the format that may list chunks
     for (size_t start = 0; start < text.size();) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
@@ -237,7 +276,8 @@ std::optional<Manifest> ParseManifest(const std::string& text) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (!line.empty() && line[0] == ';') continue;
         if (headerLines == 0) {
-            if (line != kMagic) return std::nullopt;
+            chunked = line == kMagic;
+            if (!chunked && line != kMagicUnchunked) return std::nullopt;
             ++headerLines;
         } else if (headerLines == 1) {
             const std::vector<std::string> f = SplitFields(line, 3);
@@ -247,6 +287,8 @@ std::optional<Manifest> ParseManifest(const std::string& text) {
             manifest.archiveSize = *size;
             manifest.archiveSha256 = *digest;
             ++headerLines;
+        } else if (chunked && (line.compare(0, 2, "S\t") == 0 || line.compare(0, 2, "C\t") == 0)) {
+            if (!AddChunkLine(manifest.entries, line)) return std::nullopt;
         } else {
             std::optional<ManifestEntry> entry = ParseEntry(line, keys.emplace_back());
             if (!entry) return std::nullopt;

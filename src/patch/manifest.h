@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "patch/chunk_rule.h"
+
 struct ManifestEntry {
     std::string path;     // UTF-8, '/' separated, relative to bin; a folder ends with '/'
     bool folder = false;  // folders carry no content; they are listed so empty ones exist
@@ -19,6 +21,10 @@ struct ManifestEntry {
     std::array<uint8_t, 32> rawSha256{};
     uint32_t crc32 = 0;           // as the central directory states them, so a launcher can
     uint64_t compressedSize = 0;  // write a new directory without reading data descriptors
+    // A stored file of kChunkedFileBytes or more: where its content lies in the archive, and its
+    // chunks (by the chunk rule), so a launcher can fetch only the chunks an old file lacks.
+    uint64_t dataOffset = 0;
+    std::vector<FileChunk> chunks;
 };
 
 struct Manifest {
@@ -34,9 +40,10 @@ std::string FormatManifest(const Manifest& manifest);
 // folder itself and comes back empty.
 std::string WithoutLeadingDotSlash(const std::string& path);
 
-// Reads a manifest; a trailing ";sig=" line and other ';' comment lines are ignored, a leading
-// "./" is dropped from paths and a "./" entry ignored. Nothing
-// when any line is malformed, a path is unsafe (absolute, a drive, a backslash, a ".." or "."
+// Reads a manifest of either format; a trailing ";sig=" line and other ';' comment lines are
+// ignored, a leading "./" is dropped from paths and a "./" entry ignored. Nothing when any line is
+// malformed, a chunk list does not cover its stored file exactly (or a chunk exceeds
+// kChunkMaxBytes), a path is unsafe (absolute, a drive, a backslash, a ".." or "."
 // component, an empty component, a control character), a path repeats (letter case folded),
 // or an entry's range lies outside the archive.
 std::optional<Manifest> ParseManifest(const std::string& text);

@@ -30,9 +30,13 @@ const uint64_t kManifestLimit = uint64_t{16} << 20;
 const uint64_t kLocalHeaderMax = 30 + 2 * 0xFFFF;
 const DWORD kProgressIntervalMs = 100;
 
+// The entries fetched whole, and apart from them the chunks fetched for files rebuilt in place.
 std::wstring PartFile(const std::wstring& archive) { return archive + L".patch"; }
-
-std::wstring PartRecordFile(const std::wstring& archive) { return archive + L".patch.txt"; }
+std::wstring ChunkPartFile(const std::wstring& archive) { return archive + L".chunks"; }
+// A rebuilt file waits beside the archive, named after its entry, until it moves into bin.
+std::wstring RebuiltFile(const std::wstring& archive, size_t entry) {
+    return archive + L".rebuilt." + std::to_wstring(entry);
+}
 
 }  // namespace
 
@@ -103,10 +107,9 @@ bool SaveRecord(const Part& part) {
 
 // Opens the part, keeping from an earlier start only the entries of this archive whose bytes
 // still hash to the manifest's.
-bool OpenPart(Part& part, const std::wstring& archive, const Manifest& manifest,
-              const std::map<uint64_t, size_t>& byOffset) {
-    part.path = PartFile(archive);
-    part.recordPath = PartRecordFile(archive);
+bool OpenPart(Part& part, const std::wstring& path, const Manifest& manifest, const std::map<uint64_t, size_t>& byOffset) {
+    part.path = path;
+    part.recordPath = path + L".txt";
     part.file.reset(CreateFileW(part.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!part.file) return false;
@@ -225,29 +228,46 @@ bool Assemble(Part& part, const std::wstring& archive, const Manifest& manifest,
     return MoveFileExW(part.path.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
-// Fetches the entries `needed` names into the part and assembles the archive from it.
-PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, const std::vector<size_t>& needed,
-                       const std::wstring& heading, std::set<std::string>& packed, std::wstring& shortfall) {
-    std::map<uint64_t, size_t> byOffset;
-    for (size_t i = 0; i < manifest.entries.size(); ++i) byOffset[manifest.entries[i].offset] = i;
+// What a part is filled from: the manifest's entries, or the chunks to fetch dressed as entries
+// (their archive range and digest), so both travel the same way.
+struct Lane {
+    const Manifest& items;
     Part part;
-    if (!OpenPart(part, archive, manifest, byOffset)) return PatchResult::Failed;
+    std::map<uint64_t, size_t> byOffset;
+    std::vector<size_t> todo;
+};
 
-    const std::set<uint64_t> done(part.record.done.begin(), part.record.done.end());
-    std::vector<size_t> files, folders;
-    uint64_t received = part.size, expected = part.size;
-    for (size_t index : needed) {
-        const ManifestEntry& entry = manifest.entries[index];
-        if (entry.folder) {
-            folders.push_back(index);
-        } else if (!done.count(entry.offset)) {
-            files.push_back(index);
-            expected += entry.rawLength;
-        }
+std::map<uint64_t, size_t> ByOffset(const Manifest& items) {
+    std::map<uint64_t, size_t> byOffset;
+    for (size_t i = 0; i < items.entries.size(); ++i) byOffset[items.entries[i].offset] = i;
+    return byOffset;
+}
+
+// Fetches the entries `needed` names into the part, and the `chunks` into the chunk part.
+// `rebuiltBytes` must fit on the disk too.
+PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, const std::vector<size_t>& needed,
+                       const Manifest& chunks, uint64_t rebuiltBytes, const std::wstring& heading, Part& entryPart,
+                       Part& chunkPart, std::vector<size_t>& folders, std::wstring& shortfall) {
+    Lane lanes[] = {{manifest, {}, ByOffset(manifest), {}}, {chunks, {}, ByOffset(chunks), {}}};
+    for (size_t i = 0; i < chunks.entries.size(); ++i) lanes[1].todo.push_back(i);
+    for (size_t index : needed) (manifest.entries[index].folder ? folders : lanes[0].todo).push_back(index);
+    uint64_t received = 0, expected = 0;
+    const std::wstring paths[] = {PartFile(archive), ChunkPartFile(archive)};
+    for (size_t k = 0; k < 2; ++k) {
+        Lane& lane = lanes[k];
+        if (!OpenPart(lane.part, paths[k], lane.items, lane.byOffset)) return PatchResult::Failed;
+        const std::set<uint64_t> done(lane.part.record.done.begin(), lane.part.record.done.end());
+        lane.todo.erase(std::remove_if(lane.todo.begin(), lane.todo.end(),
+                                       [&](size_t i) { return done.count(lane.items.entries[i].offset) > 0; }),
+                        lane.todo.end());
+        received += lane.part.size;
+        expected += lane.part.size;
+        for (size_t i : lane.todo) expected += lane.items.entries[i].rawLength;
     }
 
-    // The part grows by the missing entries and then becomes update_temp.zip where it lies.
-    shortfall = FreeSpaceShortfall(g_baseDir, expected - part.size);
+    // The parts grow by what is missing, the entries' then becomes update_temp.zip where it lies,
+    // and each rebuilt file is written whole beside them.
+    shortfall = FreeSpaceShortfall(g_baseDir, expected - received + rebuiltBytes);
     if (!shortfall.empty()) return PatchResult::Failed;
 
     SetStatus(heading);
@@ -257,26 +277,35 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
     const std::vector<std::wstring> sources = RangeSources(g_config.UpdateURL);
     size_t source = 0;
     std::wstring validator;  // the current address's
-    Receiver receiver(manifest, part, received, expected);
+    Receiver receivers[] = {{manifest, lanes[0].part, received, expected}, {chunks, lanes[1].part, received, expected}};
     bool answered = false;  // as the archive download, only a server that has answered is waited for
-    for (int resumes = 0; !files.empty();) {
+    for (int resumes = 0;;) {
         RangeOutcome outcome = RangeOutcome::Complete;
-        for (const RangeRequest& request : PlanRequests(manifest, files)) {
-            outcome = receiver.Fetch(session.get(), sources[source], request, validator);
-            if (outcome != RangeOutcome::Complete) break;
-            answered = true;
+        for (size_t k = 0; k < 2 && outcome == RangeOutcome::Complete; ++k) {
+            for (const RangeRequest& request : PlanRequests(lanes[k].items, lanes[k].todo)) {
+                outcome = receivers[k].Fetch(session.get(), sources[source], request, validator);
+                if (outcome != RangeOutcome::Complete) break;
+                answered = true;
+            }
         }
-        if (receiver.writeFailed) {
-            if (receiver.diskFull) shortfall = ShortfallText(expected - part.size);
+        bool left = false;
+        for (size_t k = 0; k < 2; ++k) {
+            if (receivers[k].writeFailed) {
+                if (receivers[k].diskFull) shortfall = ShortfallText(expected - received + rebuiltBytes);
+                return PatchResult::Failed;
+            }
+            Lane& lane = lanes[k];
+            const std::set<uint64_t> now(lane.part.record.done.begin(), lane.part.record.done.end());
+            lane.todo.erase(std::remove_if(lane.todo.begin(), lane.todo.end(),
+                                           [&](size_t i) { return now.count(lane.items.entries[i].offset) > 0; }),
+                            lane.todo.end());
+            left = left || !lane.todo.empty();
+        }
+        if (!left) break;
+        // A drop costs only the entry or chunk in flight: each part goes back to what is complete in it.
+        if (!Truncate(lanes[0].part.file.get(), lanes[0].part.size) ||
+            !Truncate(lanes[1].part.file.get(), lanes[1].part.size))
             return PatchResult::Failed;
-        }
-        const std::set<uint64_t> now(part.record.done.begin(), part.record.done.end());
-        files.erase(std::remove_if(files.begin(), files.end(),
-                                   [&](size_t index) { return now.count(manifest.entries[index].offset) > 0; }),
-                    files.end());
-        if (files.empty()) break;
-        // A drop costs only the entry in flight: the part goes back to its complete entries.
-        if (!Truncate(part.file.get(), part.size)) return PatchResult::Failed;
         // Another address may give what this one would not; every range is verified all the same.
         if (outcome != RangeOutcome::Dropped && source + 1 < sources.size()) {
             ++source;
@@ -291,7 +320,139 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
         SetStatus(ResumeWaitText((waitMs + 999) / 1000));
         Sleep(waitMs);
     }
-    return Assemble(part, archive, manifest, byOffset, folders, packed) ? PatchResult::Assembled : PatchResult::Full;
+    entryPart = std::move(lanes[0].part);
+    chunkPart = std::move(lanes[1].part);
+    return PatchResult::Assembled;
+}
+
+// Copies `length` bytes from `offset` of `from` to the end of `to`, through `hash`.
+bool Copy(HANDLE from, uint64_t offset, uint64_t length, HANDLE to, Sha256& hash, std::vector<char>& buffer) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(from, at, nullptr, FILE_BEGIN)) return false;
+    while (length > 0) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<uint64_t>(length, buffer.size()));
+        if (!ReadFile(from, buffer.data(), want, &got, nullptr) || got == 0 || !WriteWhole(to, buffer.data(), got)) return false;
+        hash.Update(buffer.data(), got);
+        length -= got;
+    }
+    return true;
+}
+
+using ChunkKey = std::pair<std::array<uint8_t, 32>, uint64_t>;  // digest and length
+
+// Writes a chunked entry's new content to `target` from the old file's chunks and the fetched
+// ones, in order, one buffer at a time: true only when it hashes to the manifest's digest.
+bool Rebuild(const ManifestEntry& entry, const std::vector<std::optional<uint64_t>>& reuse, const std::wstring& oldPath,
+             HANDLE fetched, const std::map<ChunkKey, uint64_t>& inPart, const std::wstring& target) {
+    const FileHandle old(CreateFileW(oldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    bool written = false;
+    Sha256 hash;
+    {
+        const FileHandle out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        std::vector<char> buffer(1 << 20);
+        written = old && out;
+        for (size_t i = 0; written && i < entry.chunks.size(); ++i) {
+            const FileChunk& chunk = entry.chunks[i];
+            const auto stored = inPart.find({chunk.sha256, chunk.length});
+            if (reuse[i])
+                written = Copy(old.get(), *reuse[i], chunk.length, out.get(), hash, buffer);
+            else
+                written = stored != inPart.end() && Copy(fetched, stored->second, chunk.length, out.get(), hash, buffer);
+        }
+    }
+    if (written && hash.Finish() == entry.contentSha256) return true;
+    DeleteFileW(target.c_str());
+    return false;
+}
+
+// Where each fetched chunk lies in the chunk part: the part holds them one after the other in
+// its record's order.
+std::map<ChunkKey, uint64_t> ChunksInPart(const Part& part, const Manifest& chunks) {
+    const std::map<uint64_t, size_t> byOffset = ByOffset(chunks);
+    std::map<ChunkKey, uint64_t> at;
+    uint64_t position = 0;
+    for (uint64_t offset : part.record.done) {
+        const ManifestEntry& chunk = chunks.entries[byOffset.at(offset)];
+        at.emplace(ChunkKey{chunk.rawSha256, chunk.rawLength}, position);
+        position += chunk.rawLength;
+    }
+    return at;
+}
+
+}  // namespace
+
+namespace {
+
+// What bin lacks, as it will be fetched: a changed chunked file whose old file is in bin is rebuilt
+// from it and the chunks it lacks; every other entry comes whole. A chunk wanted twice is fetched once.
+struct FetchPlan {
+    Manifest chunks;
+    std::vector<size_t> whole;
+    std::vector<std::pair<size_t, std::vector<std::optional<uint64_t>>>> rebuilds;
+    uint64_t neededRaw = 0, rebuiltBytes = 0;
+};
+
+FetchPlan PlanFetch(const Manifest& manifest, const InstalledCheck& check) {
+    FetchPlan plan{{manifest.archiveSize, manifest.archiveSha256, {}}, {}, {}};
+    std::map<ChunkKey, size_t> wanted;
+    for (size_t index : check.needed) {
+        const ManifestEntry& entry = manifest.entries[index];
+        const auto old = check.oldChunks.find(index);
+        if (old == check.oldChunks.end()) {
+            plan.whole.push_back(index);
+            if (!entry.folder) plan.neededRaw += entry.rawLength;
+            continue;
+        }
+        plan.rebuilds.emplace_back(index, FindReusable(entry.chunks, old->second));
+        plan.rebuiltBytes += entry.size;
+        for (size_t i = 0; i < entry.chunks.size(); ++i) {
+            const FileChunk& chunk = entry.chunks[i];
+            if (plan.rebuilds.back().second[i] || !wanted.emplace(ChunkKey{chunk.sha256, chunk.length}, i).second)
+                continue;
+            plan.chunks.entries.push_back(
+                {"", false, 0, {}, entry.dataOffset + chunk.offset, chunk.length, chunk.sha256, 0, 0});
+            plan.neededRaw += chunk.length;
+        }
+    }
+    return plan;
+}
+
+PatchResult FetchPlanned(const std::wstring& archive, const std::wstring& bin, const InstalledCheck& check,
+                         const FetchPlan& plan, const std::wstring& heading, PatchState& state) {
+    Part entryPart, chunkPart;
+    std::vector<size_t> folders;
+    state.result = FetchPatch(archive, *state.manifest, plan.whole, plan.chunks, plan.rebuiltBytes, heading, entryPart,
+                              chunkPart, folders, state.shortfall);
+    // The rebuilt files first: a file that does not come out as the manifest says ends as the full
+    // download, as an entry that differs does.
+    const std::map<ChunkKey, uint64_t> inPart = ChunksInPart(chunkPart, plan.chunks);
+    for (const auto& [index, reuse] : plan.rebuilds) {
+        if (state.result != PatchResult::Assembled) break;
+        const ManifestEntry& entry = state.manifest->entries[index];
+        const std::wstring target = RebuiltFile(archive, index);
+        if (Rebuild(entry, reuse, EntryPath(bin, entry.path), chunkPart.file.get(), inPart, target)) {
+            state.rebuilt.emplace_back(target, entry.path);
+            state.packed.insert(entry.path);  // written by this update, as a packed entry is
+        } else {
+            state.result = PatchResult::Full;
+        }
+    }
+    chunkPart.file.reset();
+    if (state.result == PatchResult::Assembled && entryPart.record.done.empty() && folders.empty()) {
+        entryPart.file.reset();  // nothing for the unpacking: the rebuilt files are the update
+        state.result = PatchResult::Rebuilt;
+    } else if (state.result == PatchResult::Assembled &&
+               !Assemble(entryPart, archive, *state.manifest, ByOffset(*state.manifest), folders, state.packed)) {
+        state.result = PatchResult::Full;
+    }
+    if (state.result == PatchResult::Full) DiscardPatchPart(archive);
+    for (const InstalledFile& file : check.intact)
+        if (!state.packed.count(file.path)) state.untouched.push_back(file);
+    return state.result;
 }
 
 }  // namespace
@@ -309,30 +470,24 @@ PatchResult PreparePatch(const std::wstring& archive, const std::wstring& bin, P
         DiscardPatchPart(archive);  // bin was mended some other way since
         return state.result = PatchResult::Current;
     }
-    uint64_t neededRaw = 0;
-    for (size_t index : check.needed)
-        if (!state.manifest->entries[index].folder) neededRaw += state.manifest->entries[index].rawLength;
+    const FetchPlan plan = PlanFetch(*state.manifest, check);
     SetBar(0);
-    if (PatchPays(neededRaw, state.manifest->archiveSize))
-        return FetchNeeded(archive, check, L"Baixando atualiza\u00e7\u00e3o...", state);
+    if (PatchPays(plan.neededRaw, state.manifest->archiveSize))
+        return FetchPlanned(archive, bin, check, plan, L"Baixando atualiza\u00e7\u00e3o...", state);
     DiscardPatchPart(archive);
     return state.result = PatchResult::Full;
 }
 
-PatchResult FetchNeeded(const std::wstring& archive, const InstalledCheck& check, const std::wstring& heading,
-                        PatchState& state) {
-    state.result = FetchPatch(archive, *state.manifest, check.needed, heading, state.packed, state.shortfall);
-    if (state.result == PatchResult::Full) DiscardPatchPart(archive);
-    for (const InstalledFile& file : check.intact)
-        if (!state.packed.count(file.path)) state.untouched.push_back(file);
-    return state.result;
+PatchResult FetchNeeded(const std::wstring& archive, const std::wstring& bin, const InstalledCheck& check,
+                        const std::wstring& heading, PatchState& state) {
+    return FetchPlanned(archive, bin, check, PlanFetch(*state.manifest, check), heading, state);
 }
 
 void BeforeExtraction(const std::wstring& archive, PatchState& state) {
     // A repair's record already lists no file the unpacking writes but the missing ones, whose
     // lines stay until they are back.
     if (state.repair) return;
-    if (state.result == PatchResult::Assembled) {
+    if (state.result == PatchResult::Assembled || state.result == PatchResult::Rebuilt) {
         WriteInstallRecord(state.untouched);
         return;
     }
@@ -363,6 +518,17 @@ void RecordInstall(const std::wstring& bin, const PatchState& state) {
 }
 
 void DiscardPatchPart(const std::wstring& archive) {
-    DeleteFileW(PartFile(archive).c_str());
-    DeleteFileW(PartRecordFile(archive).c_str());
+    for (const std::wstring& part : {PartFile(archive), ChunkPartFile(archive)}) {
+        DeleteFileW(part.c_str());
+        DeleteFileW((part + L".txt").c_str());
+    }
+    const std::wstring pattern = RebuiltFile(archive, 0);
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((pattern.substr(0, pattern.size() - 1) + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    const std::wstring folder = archive.substr(0, archive.find_last_of(L'\\') + 1);
+    do {
+        DeleteFileW((folder + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
 }

@@ -16,7 +16,8 @@
 enum class PatchResult {
     Full,       // no usable manifest, a patch would not pay, or the patch failed its checks
     Current,    // bin already holds every entry: only the version is left to record
-    Assembled,  // update_temp.zip holds the entries bin lacks
+    Assembled,  // update_temp.zip holds the entries bin lacks (and rebuilt files may wait beside it)
+    Rebuilt,    // rebuilt files alone wait beside update_temp.zip, which is not there
     Failed,     // the connection could not be mended; what arrived waits for the next start
 };
 
@@ -28,6 +29,8 @@ struct PatchState {
     bool repair = false;                   // mends the installed version: only what it restores is recorded anew
     bool describesArchive = false;         // the full archive received is the manifest's
     std::wstring shortfall;                // when it failed for want of disk space: what the player is told
+    // Chunked files rebuilt whole and verified beside the archive, and where they go in bin.
+    std::vector<std::pair<std::wstring, std::string>> rebuilt;
 };
 
 // The published archive's manifest, when it can be trusted as an update would trust it: under a
@@ -36,8 +39,8 @@ std::optional<Manifest> FetchManifest();
 
 // Fetches the entries `check.needed` names and assembles update_temp.zip from them, `heading` on
 // the status line while they arrive; the intact files the archive leaves alone go to `untouched`.
-PatchResult FetchNeeded(const std::wstring& archive, const InstalledCheck& check, const std::wstring& heading,
-                        PatchState& state);
+PatchResult FetchNeeded(const std::wstring& archive, const std::wstring& bin, const InstalledCheck& check,
+                        const std::wstring& heading, PatchState& state);
 
 // On the worker thread, after the announcement: fetches and checks the manifest, finds what bin
 // lacks and fetches it. Sets the status and the bar itself.

@@ -1,6 +1,7 @@
 #include "patch/patch_plan.h"
 
 #include <algorithm>
+#include <map>
 
 #include "net/headers.h"
 #include "verify/der.h"
@@ -33,9 +34,12 @@ std::optional<std::vector<std::string>> Lines(const std::string& text) {
 
 std::string FormatInstallRecord(const std::vector<InstalledFile>& files) {
     std::string out;
-    for (const InstalledFile& file : files)
+    for (const InstalledFile& file : files) {
         out += Ascii(FormatSha256Hex(file.sha256)) + " " + std::to_string(file.stamp.size) + " " +
                std::to_string(file.stamp.writeTime) + " " + file.path + "\n";
+        for (const FileChunk& chunk : file.chunks)
+            out += "+" + std::to_string(chunk.length) + " " + Ascii(FormatSha256Hex(chunk.sha256)) + "\n";
+    }
     return out;
 }
 
@@ -44,6 +48,16 @@ std::optional<std::vector<InstalledFile>> ParseInstallRecord(const std::string& 
     if (!lines) return std::nullopt;
     std::vector<InstalledFile> files;
     for (const std::string& line : *lines) {
+        if (line.compare(0, 1, "+") == 0) {
+            const size_t blank = line.find(' ');
+            const std::optional<uint64_t> length = Number(line.substr(1, blank - 1));
+            const std::optional<std::array<uint8_t, 32>> digest =
+                blank == std::string::npos ? std::nullopt : ParseSha256Hex(Wide(line.substr(blank + 1)));
+            if (files.empty() || !length || !digest) return std::nullopt;
+            std::vector<FileChunk>& chunks = files.back().chunks;
+            chunks.push_back({chunks.empty() ? 0 : chunks.back().offset + chunks.back().length, *length, *digest});
+            continue;
+        }
         const size_t a = line.find(' '), b = line.find(' ', a + 1), c = line.find(' ', b + 1);
         if (c == std::string::npos) return std::nullopt;
         const std::optional<std::array<uint8_t, 32>> digest = ParseSha256Hex(Wide(line.substr(0, a)));
@@ -51,8 +65,12 @@ std::optional<std::vector<InstalledFile>> ParseInstallRecord(const std::string& 
         const std::optional<uint64_t> time = Number(line.substr(b + 1, c - b - 1));
         const std::string path = line.substr(c + 1);
         if (!digest || !size || !time || path.empty()) return std::nullopt;
-        files.push_back({path, {*size, *time}, *digest});
+        files.push_back({path, {*size, *time}, *digest, {}});
     }
+    // Chunks that do not cover their file exactly are no knowledge of it.
+    for (const InstalledFile& file : files)
+        if (!file.chunks.empty() && file.chunks.back().offset + file.chunks.back().length != file.stamp.size)
+            return std::nullopt;
     return files;
 }
 
@@ -62,6 +80,17 @@ FileVerdict JudgeInstalled(const ManifestEntry& entry, const std::optional<FileS
     if (!recorded || recorded->stamp.size != onDisk->size || recorded->stamp.writeTime != onDisk->writeTime)
         return FileVerdict::Unknown;
     return recorded->sha256 == entry.contentSha256 ? FileVerdict::Same : FileVerdict::Differs;
+}
+
+std::vector<std::optional<uint64_t>> FindReusable(const std::vector<FileChunk>& wanted, const std::vector<FileChunk>& old) {
+    std::map<std::pair<std::array<uint8_t, 32>, uint64_t>, uint64_t> where;
+    for (const FileChunk& chunk : old) where.emplace(std::make_pair(chunk.sha256, chunk.length), chunk.offset);
+    std::vector<std::optional<uint64_t>> found;
+    for (const FileChunk& chunk : wanted) {
+        const auto at = where.find({chunk.sha256, chunk.length});
+        found.push_back(at == where.end() ? std::nullopt : std::optional<uint64_t>(at->second));
+    }
+    return found;
 }
 
 bool PatchPays(uint64_t neededRawBytes, uint64_t archiveSize) {

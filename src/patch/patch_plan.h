@@ -23,9 +23,11 @@ struct InstalledFile {
     std::string path;  // as the manifest names it
     FileStamp stamp;
     std::array<uint8_t, 32> sha256{};
+    std::vector<FileChunk> chunks;  // of a chunked file: a later patch finds reusable bytes without reading it
 };
 
 // "<sha256> <size> <write time> <path>" lines; the path goes last, so its blanks need no quoting.
+// A chunked file's line is followed by a "+<length> <sha256>" line for each of its chunks.
 std::string FormatInstallRecord(const std::vector<InstalledFile>& files);
 // Nothing when any line is malformed: a damaged record only costs the hashing it would have saved.
 std::optional<std::vector<InstalledFile>> ParseInstallRecord(const std::string& text);
@@ -38,6 +40,10 @@ enum class FileVerdict {
 // `onDisk` is nothing for a missing file; `recorded` is null when the record does not list it.
 FileVerdict JudgeInstalled(const ManifestEntry& entry, const std::optional<FileStamp>& onDisk,
                            const InstalledFile* recorded);
+
+// For each chunk of `wanted`, the offset in the old file of a chunk with the same length and
+// digest, wherever it lies; nothing for a chunk that must be fetched.
+std::vector<std::optional<uint64_t>> FindReusable(const std::vector<FileChunk>& wanted, const std::vector<FileChunk>& old);
 
 // A patch whose entries' raw bytes exceed this share of the archive costs about what the full
 // download does (and needs more requests): it is not attempted.

@@ -118,6 +118,7 @@ PatchResult PrepareRepair(const std::wstring& archive, const std::wstring& bin, 
     SetBar(0);
     // A restore has no full download to fall back on: the installed version's files are fetched
     // one by one or not at all.
-    if (FetchNeeded(archive, check, kRestoring, state) != PatchResult::Assembled) state.result = PatchResult::Failed;
+    const PatchResult fetched = FetchNeeded(archive, bin, check, kRestoring, state);
+    if (fetched != PatchResult::Assembled && fetched != PatchResult::Rebuilt) state.result = PatchResult::Failed;
     return state.result;
 }

@@ -186,8 +186,11 @@ void CheckPatchManifest(Report& report, const std::wstring& url, const std::opti
                             L"VelmoraTool manifest");
         return;
     }
-    report(Mark::Ok, L"UpdateManifest: " + std::to_wstring(manifest->entries.size()) + L" entrada(s), arquivo de " +
-                         std::to_wstring(manifest->archiveSize) + L" bytes");
+    const auto chunked = std::count_if(manifest->entries.begin(), manifest->entries.end(),
+                                       [](const ManifestEntry& e) { return !e.chunks.empty(); });
+    report(Mark::Ok, L"UpdateManifest: " + std::to_wstring(manifest->entries.size()) + L" entrada(s), " +
+                         std::to_wstring(chunked) + L" em trechos, arquivo de " + std::to_wstring(manifest->archiveSize) +
+                         L" bytes");
     const std::wstring digest = FormatSha256Hex(manifest->archiveSha256);
     if (!served) {
         // Nothing received to compare with: what the launcher compares under a key is UpdateSHA256.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "patch/chunk_hasher.h"
 #include "patch/manifest.h"
 #include "patch/zip_file.h"
 #include "patch/zip_format.h"
@@ -172,8 +173,12 @@ std::wstring ReadEntry(ArchiveReader& reader, const ZipEntry& central, uint64_t 
     Sha256 content;
     uint32_t crc = 0;
     uint64_t produced = 0;
+    // A big stored file is listed by its chunks too: a patch can then fetch only those that change.
+    const bool chunked = central.method == kStored && central.size >= kChunkedFileBytes;
+    ChunkHasher chunks;
     const InflateOutput sink = [&](const uint8_t* data, size_t size) {
         content.Update(data, size);
+        if (chunked) chunks.Update(data, size);
         crc = Crc32(crc, data, size);
         produced += size;
         return true;
@@ -201,6 +206,12 @@ std::wstring ReadEntry(ArchiveReader& reader, const ZipEntry& central, uint64_t 
     entry->rawSha256 = *raw;
     entry->crc32 = central.crc32;
     entry->compressedSize = central.compressedSize;
+    if (chunked && !entry->folder) {
+        std::optional<std::vector<FileChunk>> list = chunks.Finish();
+        if (!list) return L"falha ao calcular SHA-256";
+        entry->dataOffset = central.offset + local->headerLength;
+        entry->chunks = std::move(*list);
+    }
     return std::wstring();
 }
 
@@ -286,6 +297,16 @@ int MakeManifest(const std::wstring& archivePath, const std::wstring& manifestPa
     if (!digest) return Fail(L"Falha ao calcular SHA-256 de " + archivePath);
     manifest.archiveSha256 = *digest;
 
+    // A deflated file cannot be cut into ranges: a patch that changes it fetches it whole.
+    for (size_t index : order) {
+        const ZipEntry& central = zip->entries[index];
+        if (central.method == kDeflated && central.size >= kChunkedFileBytes && !manifest.entries[index].folder)
+            PrintLine(MarkedLine(Mark::Warning, L"Entrada " + Shown(manifest.entries[index].path) + L": comprimida (" +
+                                                    std::to_wstring(central.size >> 20) +
+                                                    L" MB): um patch que a altere a baixa inteira; guarde-a sem "
+                                                    L"compressão para baixar só os trechos alterados (zip -n .pak, "
+                                                    L"7-Zip -mx=0 ou \"Armazenar\")"));
+    }
     const std::string text = FormatManifest(manifest);
     if (!ParseManifest(text))
         return Fail(L"Entrada " + Shown(manifest.entries[FirstConflict(manifest)].path) +
@@ -293,9 +314,12 @@ int MakeManifest(const std::wstring& archivePath, const std::wstring& manifestPa
                     L"de mesmo nome: renomeie-a");
     if (!WriteWhole(manifestPath, text)) return Fail(L"Não foi possível gravar " + manifestPath);
     const auto folders = std::count_if(manifest.entries.begin(), manifest.entries.end(), [](const ManifestEntry& e) { return e.folder; });
+    const auto chunked = std::count_if(manifest.entries.begin(), manifest.entries.end(),
+                                       [](const ManifestEntry& e) { return !e.chunks.empty(); });
     PrintLine(MarkedLine(Mark::Ok, L"Manifesto gravado em " + manifestPath + L": " +
                                        std::to_wstring(manifest.entries.size() - static_cast<size_t>(folders)) +
-                                       L" arquivo(s), " + std::to_wstring(folders) + L" pasta(s)"));
+                                       L" arquivo(s), " + std::to_wstring(folders) + L" pasta(s), " +
+                                       std::to_wstring(chunked) + L" em trechos"));
     if (const std::wstring misread = MisreadNamesWarning(MisreadNames(zip->entries)); !misread.empty())
         PrintLine(MarkedLine(Mark::Warning, misread));
     PrintError(L"Publique-o ao lado do zip e aponte UpdateManifest= para ele; com UpdatePublicKey, assine-o antes com "

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "app/text.h"
 #include "update/extract.h"
 
 namespace {
@@ -129,12 +130,26 @@ std::optional<std::string> JournalVersion(const std::string& journal) {
     return journal.substr(marker.size());
 }
 
-bool StageArchive(const std::wstring& archive, const std::wstring& baseDir, const std::string& versionBytes) {
+namespace {
+
+// Moves a file made beside the archive to its place in the staging folder, folders created.
+bool StageFile(const std::wstring& staging, const std::wstring& from, std::wstring relative) {
+    for (wchar_t& c : relative)
+        if (c == L'/') c = L'\\';
+    for (size_t slash = relative.find(L'\\'); slash != std::wstring::npos; slash = relative.find(L'\\', slash + 1))
+        CreateDirectoryW((staging + L"\\" + relative.substr(0, slash)).c_str(), nullptr);
+    return MoveFileExW(from.c_str(), (staging + L"\\" + relative).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+}  // namespace
+
+bool StageArchive(const std::wstring& archive, const std::wstring& baseDir, const std::string& versionBytes,
+                  const std::vector<std::pair<std::wstring, std::string>>& made) {
     RemoveStaging(baseDir);  // what a stopped unpacking left is never finished
     const std::wstring staging = StagingFolder(baseDir);
-    if (CreateDirectoryW(staging.c_str(), nullptr) && ExtractUpdateArchive(archive, staging) &&
-        MarkComplete(baseDir, versionBytes))
-        return true;
+    bool staged = CreateDirectoryW(staging.c_str(), nullptr) && (archive.empty() || ExtractUpdateArchive(archive, staging));
+    for (const auto& [from, path] : made) staged = staged && StageFile(staging, from, DecodeText(path));
+    if (staged && MarkComplete(baseDir, versionBytes)) return true;
     RemoveStaging(baseDir);
     return false;
 }

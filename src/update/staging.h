@@ -7,6 +7,8 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // How long a target file held open by another program (an antivirus scan, a crash reporter) is
 // waited for before the move is left to the next start.
@@ -22,9 +24,11 @@ std::string JournalText(const std::string& versionBytes);
 // The version bytes of a complete set's journal; nothing for any other text.
 std::optional<std::string> JournalVersion(const std::string& journal);
 
-// Unpacks `archive` with the usual tools into a fresh staging folder and marks the set complete
-// with `versionBytes`. False, with the folder gone, when no tool unpacked it.
-bool StageArchive(const std::wstring& archive, const std::wstring& baseDir, const std::string& versionBytes);
+// Unpacks `archive` (none when empty) with the usual tools into a fresh staging folder, moves the
+// `made` files (file, path in bin with '/') into it and marks the set complete with `versionBytes`.
+// False, with the folder gone, when no tool unpacked it or a file could not be moved.
+bool StageArchive(const std::wstring& archive, const std::wstring& baseDir, const std::string& versionBytes,
+                  const std::vector<std::pair<std::wstring, std::string>>& made = {});
 
 // The journal first (a set without one is never moved), then the folder's tree.
 void RemoveStaging(const std::wstring& baseDir);

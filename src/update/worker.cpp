@@ -185,7 +185,11 @@ static std::wstring Unpack(const std::wstring& archive, const std::wstring& bin,
     SetStatus(status);
     if (std::wstring shortfall = UnpackShortfall(archive); !shortfall.empty()) return shortfall;
     BeforeExtraction(archive, patch);
-    if (!StageArchive(archive, g_baseDir, versionBytes)) return L"Falha ao extrair. Extraia update_temp.zip manualmente.";
+    // Files rebuilt beside the archive join the set, so they reach bin with it or not at all.
+    const bool zip = patch.result != PatchResult::Rebuilt;
+    if (!StageArchive(zip ? archive : std::wstring(), g_baseDir, versionBytes, patch.rebuilt))
+        return L"Falha ao extrair. Extraia update_temp.zip manualmente.";
+    DiscardPatchPart(archive);  // what the set was made of
     DeleteFileW(archive.c_str());
     std::wstring held;
     switch (InstallStaged(bin, versionBytes, &patch, recorded, held)) {
@@ -213,7 +217,8 @@ static std::wstring MendClient(const std::wstring& archive, const std::wstring& 
     PatchState patch;
     size_t restoring = 0;
     switch (PrepareRepair(archive, bin, checkAll ? nullptr : &look, patch, restoring)) {
-    case PatchResult::Assembled: {
+    case PatchResult::Assembled:
+    case PatchResult::Rebuilt: {
         SetBar(100);
         // The version stays: version.txt is written again with its own bytes, and a set left by a
         // launcher stopped mid-move names them too.

@@ -152,12 +152,14 @@ def resumable(data, *, drops=(), validator=("ETag", '"v1"'), ranges=True, shift=
     return handler
 
 
-def zipped(entries, build=None):
-    """A zip of `entries` (name: bytes, or STANDIN for a copy of the stand-in from `build`)."""
+def zipped(entries, build=None, deflated=()):
+    """A zip of `entries` (name: bytes, or STANDIN for a copy of the stand-in from `build`), stored but
+    for the names in `deflated`."""
     buf = io.BytesIO()
     with zipfile.ZipFile(buf, "w") as z:
         for name, entry in entries.items():
-            z.writestr(name, (build / "tests/standin.exe").read_bytes() if entry is STANDIN else entry)
+            z.writestr(name, (build / "tests/standin.exe").read_bytes() if entry is STANDIN else entry,
+                       zipfile.ZIP_DEFLATED if name in deflated else zipfile.ZIP_STORED)
     return buf.getvalue()
 
 

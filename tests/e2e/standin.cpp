@@ -51,12 +51,18 @@ static int Unzip(const fs::path& archive, const fs::path& folder) {
     };
     if (zip.size() < 4 || le(0, 4) != 0x04034b50) return 2;
     for (size_t at = 0; at + 30 <= zip.size() && le(at, 4) == 0x04034b50;) {
-        const size_t size = le(at + 18, 4), nameLen = le(at + 26, 2), data = at + 30 + nameLen + le(at + 28, 2);
+        const size_t nameLen = le(at + 26, 2), extra = at + 30 + nameLen, data = extra + le(at + 28, 2);
+        size_t size = le(at + 18, 4);
+        for (size_t x = extra; size == 0xFFFFFFFF && x + 12 <= data; x += 4 + le(x + 2, 2))
+            if (le(x, 2) == 1) size = le(x + 4, 4) | size_t(le(x + 8, 4)) << 32;  // zip64: the first size in its record
         if (le(at + 8, 2) != 0 || data + size > zip.size()) return 3;
         const std::string name = zip.substr(at + 30, nameLen);
         const fs::path target = folder / fs::u8path(name);
         fs::create_directories(target.parent_path());
-        if (name.back() != '/') std::ofstream(target, std::ios::binary).write(&zip[data], std::streamsize(size));
+        std::ofstream out;
+        if (name.back() != '/') out.open(target, std::ios::binary);
+        for (size_t done = 0; out && done < size; done += 1 << 30)  // the C runtime writes less than 2 GiB a call
+            out.write(&zip[data + done], std::streamsize(std::min<size_t>(size - done, 1 << 30)));
         at = data + size;
     }
     return 0;

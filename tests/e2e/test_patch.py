@@ -286,6 +286,116 @@ def test_patch_against_nginx_under_a_key(install, build, manifest, keys, nginx):
     assert sum(int(line[-1]) for line in lines) <= 1.02 * sum(at[n][1] - at[n][0] for n in (CANCAO, README_, ILHA))
 
 
+PACK = random.Random(26).randbytes(6 << 20)
+BIG = "data/big.pak"
+BASE = dict(OLD, **{"data/other.pak": PACK[::-1]})  # so that a whole pack is a patch's share
+
+
+def edited(data, share, cut=0, put=b""):
+    at = int(len(data) * share)
+    return data[:at] + put + data[at + cut:]
+
+
+def chunks(text):
+    """(archive offset, length, digest) of each chunk the tool listed for BIG in a manifest."""
+    lines = text.decode().splitlines()
+    start = lines.index(next(line for line in lines if line.endswith("\t" + BIG)))
+    base, found = None, []
+    for line in lines[start + 1:]:
+        kind, *f = line.split("\t")
+        if kind == "S":
+            base = int(f[0])
+        elif kind == "C":
+            found.append((base + int(f[0]), int(f[1]), f[2]))
+        else:
+            break
+    return found
+
+
+def missing_chunks(old_manifest, new_manifest):
+    """The archive ranges of the new pack's chunks the old pack lacks, neighbours merged, as the tool
+    listed both."""
+    have = {(length, digest) for _, length, digest in chunks(old_manifest)}
+    ranges = []
+    for at, length, digest in chunks(new_manifest):
+        if (length, digest) in have:
+            continue
+        if ranges and ranges[-1][1] + 1 == at:
+            ranges[-1][1] = at + length - 1
+        else:
+            ranges.append([at, at + length - 1])
+    return ["bytes=%d-%d" % tuple(r) for r in ranges]
+
+
+CHUNKED = [  # name, pack in bin (None: missing), pack published, deflated, server, what is fetched (MiB at most)
+    ("insertion: the chunks after it reused", PACK, edited(PACK, 0.1, put=random.Random(1).randbytes(100 << 10)),
+     False, {}, 3),
+    ("deletion: a pack that shrank", PACK, edited(PACK, 0.7, cut=50 << 10), False, {}, 3),
+    ("a damaged chunk in the old file", edited(PACK, 0.5, cut=1, put=b"?"), PACK, False, {}, 4),
+    ("old file missing", None, PACK, False, {}, "entry"),
+    ("stored turned deflated", PACK, edited(PACK, 0.3, cut=1, put=b"?"), True, {}, "entry"),
+    ("tampered chunk on the server", PACK, edited(PACK, 0.3, cut=1, put=b"?"), False, dict(tamper=True), "full"),
+]
+
+
+@pytest.mark.parametrize("old, new, deflated, server, fetched", [pytest.param(*r[1:], id=r[0]) for r in CHUNKED])
+def test_big_stored_files_cost_their_changed_chunks(install, serve, httpserver, build, manifest, old, new, deflated,
+                                                     server, fetched):
+    archive = zipped(dict(BASE, **{BIG: new}), build, deflated=(BIG,) if deflated else ())
+    published = manifest(archive)
+    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": published,
+           "/u.zip": ranged(archive, **server)})
+    inst = install(installed(dict(BASE, **({BIG: old} if old else {}))))
+    update(inst)
+    ranges = ranges_asked(httpserver)
+    # The stand-in unzipper unpacks stored entries only: a deflated one is told by its request alone.
+    assert (deflated or bin_holds(inst, {BIG: new})) and not list(inst.dir.glob("update_temp.zip*"))
+    if fetched == "full":
+        assert ranges[-1] is None
+    elif fetched == "entry":
+        assert ranges == asked(archive, [BIG])
+    else:
+        wanted = missing_chunks(manifest(zipped(dict(BASE, **{BIG: old}), build)), published)
+        assert ranges == wanted and len(wanted) == 1 and sum(
+            int(r.split("-")[1]) - int(r[6:].split("-")[0]) + 1 for r in wanted) <= fetched * (1 << 20)
+
+
+def test_drop_and_restart_mid_chunk(install, serve, httpserver, build, manifest):
+    """A drop costs only the chunk in flight; a launcher closed mid-patch asks at its next start only for
+    the chunks still missing."""
+    new = edited(edited(PACK, 0.2, cut=1, put=b"?"), 0.8, cut=1, put=b"?")
+    archive = zipped(dict(BASE, **{BIG: new}), build)
+    published = manifest(archive)
+    first, second = missing_chunks(manifest(zipped(dict(BASE, **{BIG: PACK}), build)), published)
+    middle = [sum(map(int, r[6:].split("-"))) // 2 for r in (first, second)]
+    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": published,
+           "/u.zip": ranged(archive, cuts=[(middle[0], 0), (middle[1], 60)])})
+    inst = install(installed(dict(BASE, **{BIG: PACK})))
+    inst.probe("wait-window", 20000, "wait-status", 60000, "Conexão interrompida. Retomando em 1 s...",
+               "wait-status", 10000, "Baixando... *", "sleep", 2000, "close", "wait-gone", 10000)
+    assert inst.proc.wait(20) == 0
+    inst.start()
+    update(inst)
+    assert ranges_asked(httpserver) == [first, first, second, second] and bin_holds(inst, {BIG: new})
+
+
+def test_a_pack_changed_under_its_recorded_stamp(install, serve, httpserver, build, manifest):
+    """The record's chunks are taken at their word, so a damaged chunk is copied into the rebuilt file:
+    its digest stops it before bin, and the full download mends the pack."""
+    new = edited(PACK, 0.3, cut=1, put=b"?")
+    archive = zipped(dict(BASE, **{BIG: new}), build)
+    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(archive),
+           "/u.zip": ranged(archive)})
+    inst = install(installed(dict(BASE, **{BIG: edited(PACK, 0.8, cut=1, put=b"?")})), start=False)
+    stamp = 1700000000
+    os.utime(inst.dir / "bin" / BIG, (stamp, stamp))
+    (inst.dir / RECORD).write_text("%s %d %d %s\n" % (sha(PACK), len(PACK), stamp * 10 ** 7 + 116444736000000000, BIG) +
+                                   "".join("+%d %s\n" % c[1:] for c in chunks(manifest(zipped({BIG: PACK}, build)))))
+    inst.start()
+    update(inst)
+    assert bin_holds(inst, {BIG: new}) and ranges_asked(httpserver)[-1] is None
+
+
 # The same small client zipped as operators do; whether the tool must warn of names without the UTF-8 flag.
 OPERATOR_ZIPS = {
     "zip -r": (["zip", "-qr", "{zip}", "."], True),

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <random>
 
+#include "patch/chunk_rule.h"
 #include "patch/manifest.h"
 #include "patch/zip_writer.h"
 #include "tool/zip_listing.h"
@@ -23,8 +25,8 @@ Manifest Sample() {
 }
 
 // Every line of the sample's text, with line `index` replaced (or removed when `line` is null).
-std::string SampleWith(size_t index, const char* line) {
-    const std::string text = FormatManifest(Sample());
+std::string SampleWith(size_t index, const char* line, const Manifest& sample = Sample()) {
+    const std::string text = FormatManifest(sample);
     std::string out;
     size_t at = 0;
     for (size_t i = 0; at < text.size(); ++i) {
@@ -78,7 +80,7 @@ TEST(Manifest, RefusesWhatItCannotTrust) {
         bool remove = false;
         std::string also;  // a line added at the end
     } cases[] = {
-        {0, "velmora-manifest 2"},
+        {0, "velmora-manifest 3"},
         {1, "archive\t10000\t" + kHash.substr(1)},                 // a digest one digit short
         {1, "archive\t+10000\t" + kHash},
         {1, "archive\t18446744073709551616\t" + kHash},             // 2^64
@@ -145,6 +147,82 @@ TEST(Manifest, RefusesWhatItCannotTrust) {
     ASSERT_TRUE(top);
     EXPECT_EQ(top->entries.size(), 2u);
     EXPECT_FALSE(ParseManifest(""));
+}
+
+// One stored file of 8 MiB in three chunks, its content 50 bytes into its raw range.
+Manifest ChunkedSample() {
+    const uint64_t MiB = 1 << 20;
+    Manifest m{20 * MiB, Filled(0xA1), {}};
+    m.entries.push_back({"big.pak", false, 8 * MiB, Filled(1), 0, 8 * MiB + 100, Filled(2), 0, 8 * MiB, 50, {}});
+    m.entries[0].chunks = {{0, 3 * MiB, Filled(3)}, {3 * MiB, 4 * MiB, Filled(4)}, {7 * MiB, MiB, Filled(5)}};
+    return m;
+}
+
+TEST(Manifest, ChunkLinesReadBackAndAnyDeviationIsRefused) {
+    const std::string text = FormatManifest(ChunkedSample());
+    const std::optional<Manifest> read = ParseManifest(text);
+    ASSERT_TRUE(read && read->entries.at(0).chunks.size() == 3);
+    EXPECT_EQ(FormatManifest(*read), text);
+    EXPECT_EQ(read->entries[0].dataOffset, 50u);
+    const std::string digest(64, 'a'), file = "F\t8388608\t" + digest + "\t0\t8388708\t" + digest + "\t00000000\t";
+    const struct {
+        size_t line;
+        std::string text;
+        bool remove = false;
+    } cases[] = {
+        {0, "velmora-manifest 1"},                          // the old format lists no chunks
+        {3, "S\t20"},                                       // content inside the local header
+        {3, "S\t101"},                                      // content past the raw range
+        {3, "", true},                                      // chunks with no content offset
+        {2, file + "8388607\tbig.pak"},                     // not stored
+        {4, "C\t1\t3145728\t" + digest},                    // not from the start
+        {5, "C\t3145728\t4194305\t" + digest},              // longer than the longest chunk
+        {6, "C\t7340032\t1048575\t" + digest},              // short of the file's end
+        {6, "C\t7340032\t0\t" + digest},
+        {6, "C\t7340032\t1048576\t" + digest.substr(1)},
+        {6, "C\t7340032\t1048576\t" + digest + "\nC\t8388608\t1\t" + digest},  // past the file's end
+    };
+    for (const auto& c : cases)
+        EXPECT_FALSE(ParseManifest(SampleWith(c.line, c.remove ? nullptr : c.text.c_str(), ChunkedSample()))) << c.text;
+}
+
+// The boundaries of `data` fed to the cutter `piece` bytes at a time.
+std::vector<uint64_t> Cuts(const std::string& data, size_t piece) {
+    ChunkCutter cutter;
+    std::vector<uint64_t> cuts;
+    for (size_t at = 0; at < data.size();) {
+        bool cut = false;
+        at += cutter.Feed(reinterpret_cast<const uint8_t*>(data.data()) + at, std::min(piece, data.size() - at), cut);
+        if (cut) cuts.push_back(at);
+    }
+    return cuts;
+}
+
+TEST(ChunkRule, BoundariesFollowTheContentAndKeepTheirLengths) {
+    std::mt19937_64 random(26);
+    std::string data(12 << 20, '\0');
+    for (char& c : data) c = static_cast<char>(random());
+    const std::vector<uint64_t> cuts = Cuts(data, 1 << 20);
+    const struct {
+        size_t shift;  // bytes put before the data
+        size_t piece;
+    } cases[] = {{0, 1}, {0, 65543}, {1, 1 << 20}, {100 << 10, 4096}, {5 << 20, 1 << 20}};
+    for (const auto& c : cases) {
+        const std::vector<uint64_t> shifted = Cuts(data.substr(data.size() - c.shift) + data, c.piece);
+        // Once the chunks fall back into step, every boundary of the data is one of the shifted data's.
+        for (size_t i = cuts.size() - 4; i < cuts.size(); ++i)
+            EXPECT_TRUE(std::count(shifted.begin(), shifted.end(), cuts[i] + c.shift)) << c.shift << " " << c.piece;
+    }
+    for (const std::string& bytes : {data, std::string(9 << 20, '\0')}) {
+        uint64_t last = 0;
+        for (uint64_t cut : Cuts(bytes, 1 << 20)) {
+            EXPECT_GE(cut - last, kChunkMinBytes);
+            EXPECT_LE(cut - last, kChunkMaxBytes);
+            last = cut;
+        }
+        EXPECT_GT(last, bytes.size() - kChunkMaxBytes);
+    }
+    EXPECT_LE(data.size() / cuts.size(), uint64_t{1} << 20);  // the average length
 }
 
 std::string StoredLocalHeader(const std::string& name, uint32_t crc, uint32_t size) {

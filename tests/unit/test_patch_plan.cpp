@@ -68,8 +68,13 @@ TEST(InstallRecord, AFileIsReadOnlyWhenItsStampDiffersFromTheRecord) {
 TEST(InstallRecord, AnyMalformedLineDropsTheWholeRecord) {
     const std::string digest(64, 'a');
     EXPECT_TRUE(ParseInstallRecord(digest + " 1 2 x y\n"));
+    const std::string chunked = digest + " 10 2 x\n+4 " + digest + "\n";
+    const auto read = ParseInstallRecord(chunked + "+6 " + digest + "\n");  // a chunked file and its chunks
+    ASSERT_TRUE(read && read->at(0).chunks.size() == 2);
+    EXPECT_EQ(read->at(0).chunks[1].offset, 4u);
     for (const std::string& text : {digest + " 1 2 x", digest + " 1 2 \n", digest + " -1 2 x\n", digest + " 1 x\n",
-                                    digest.substr(1) + " 1 2 x\n"})
+                                    digest.substr(1) + " 1 2 x\n", chunked, chunked + "+7 " + digest + "\n",
+                                    chunked + "+6\n", "+1 " + digest + "\n"})
         EXPECT_FALSE(ParseInstallRecord(text)) << text;
 }
 
