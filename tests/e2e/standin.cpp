@@ -11,7 +11,8 @@
 //              it names, the way tar or PowerShell would with the launcher's command line;
 //              "unzip hang" then never exits, as a tool stopped part-way
 // As tar.exe with no action file it simulates nothing: the real tar (bsdtar.exe beside it) runs
-// with the very same command line, and its exit code is this one's.
+// with the very same command line, and its exit code is this one's. As powershell.exe with no
+// action file it fails (exit 1): a fallback never passes for an unpacking it did not do.
 #include <windows.h>
 
 #include <algorithm>
@@ -93,6 +94,7 @@ int wmain() {
 
     std::string action = ReadAll(name + L".action");
     if (!fs::exists(name + L".action") && _wcsicmp(name.c_str(), L"tar.exe") == 0) return RealTar(exe, cmd);
+    if (!fs::exists(name + L".action") && _wcsicmp(name.c_str(), L"powershell.exe") == 0) return 1;
     if (!fs::exists(name + L".action")) {
         const size_t end = cmd[0] == L'"' ? cmd.find(L'"', 1) : cmd.find(L' ');
         action = end == std::wstring::npos ? "" : fs::path(cmd.substr(end + 1)).u8string();
