@@ -191,7 +191,7 @@ def bench(args, build, work, env):
                 ranged = [t for t, path, asked in log if path == "/u.zip" and asked]
                 row = {"served": served["/m.txt"] + served["/u.zip"], "work": seen[-1] - begun, "peak": peak / 1024}
                 if mode == "no record":
-                    row["scan"] = ranged[0] - seen[0]
+                    row["scan"] = seen[1] - seen[0]  # "Verificando arquivos instalados..." until the fetching's status
                     scanned, row["native"] = hash_files(base / "bin", {PACK: (size, "", 0)})
                     row["native"] = scanned / row["native"]
                 shutil.rmtree(folder)

@@ -90,9 +90,11 @@ std::string ReadFileBytes(const std::wstring& path) {
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string bytes;
     if (!file) return bytes;
-    // Straight into the string, in large reads: under Wine each read is a call into the system,
-    // and the install record of a big client is some megabytes.
-    const size_t piece = size_t{1} << 16;
+    // Straight into the string, in one read when the size is known: under Wine each read is a call
+    // into the system, and the install record of a big client is some megabytes.
+    LARGE_INTEGER size{};
+    const bool sized = GetFileSizeEx(file.get(), &size) && size.QuadPart < (LONGLONG{1} << 28);
+    const size_t piece = std::max(size_t{1} << 16, sized ? static_cast<size_t>(size.QuadPart) + 1 : 0);
     for (DWORD got = 0;; bytes.resize(bytes.size() - piece + got)) {
         bytes.resize(bytes.size() + piece);
         if (!ReadFile(file.get(), &bytes[bytes.size() - piece], static_cast<DWORD>(piece), &got, nullptr) || got == 0) {

@@ -2,28 +2,37 @@
 
 #include <algorithm>
 #include <map>
+#include <string_view>
 
-#include "net/headers.h"
 #include "verify/der.h"
 
 namespace {
 
 std::string Ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-// Plain decimal digits only, as written: no sign, no blanks.
-std::optional<uint64_t> Number(const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-    return ParseByteCount(Wide(text));
+// Plain decimal digits only, as written: no sign, no blanks, no overflow.
+std::optional<uint64_t> Number(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    uint64_t value = 0;
+    for (const char c : text) {
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (c < '0' || c > '9' || value > (UINT64_MAX - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
 }
 
-// The text's lines; the last one must end with a line break like the others.
-std::optional<std::vector<std::string>> Lines(const std::string& text) {
-    std::vector<std::string> lines;
+std::optional<std::array<uint8_t, 32>> Digest(std::string_view text) {
+    return ParseSha256Hex(std::wstring(text.begin(), text.end()));
+}
+
+// The text's lines; the last one must end with a line break like the others. Views into `text`:
+// a big client's record has tens of thousands of lines, read at every start.
+std::optional<std::vector<std::string_view>> Lines(std::string_view text) {
+    std::vector<std::string_view> lines;
     for (size_t start = 0; start < text.size();) {
         const size_t end = text.find('\n', start);
-        if (end == std::string::npos) return std::nullopt;
+        if (end == std::string_view::npos) return std::nullopt;
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
     }
@@ -43,29 +52,30 @@ std::string FormatInstallRecord(const std::vector<InstalledFile>& files) {
     return out;
 }
 
-std::optional<std::vector<InstalledFile>> ParseInstallRecord(const std::string& text) {
-    const std::optional<std::vector<std::string>> lines = Lines(text);
+std::optional<std::vector<InstalledFile>> ParseInstallRecord(std::string_view text) {
+    const std::optional<std::vector<std::string_view>> lines = Lines(text);
     if (!lines) return std::nullopt;
     std::vector<InstalledFile> files;
-    for (const std::string& line : *lines) {
+    files.reserve(lines->size());
+    for (const std::string_view line : *lines) {
         if (line.compare(0, 1, "+") == 0) {
             const size_t blank = line.find(' ');
             const std::optional<uint64_t> length = Number(line.substr(1, blank - 1));
             const std::optional<std::array<uint8_t, 32>> digest =
-                blank == std::string::npos ? std::nullopt : ParseSha256Hex(Wide(line.substr(blank + 1)));
+                blank == std::string_view::npos ? std::nullopt : Digest(line.substr(blank + 1));
             if (files.empty() || !length || !digest) return std::nullopt;
             std::vector<FileChunk>& chunks = files.back().chunks;
             chunks.push_back({chunks.empty() ? 0 : chunks.back().offset + chunks.back().length, *length, *digest});
             continue;
         }
         const size_t a = line.find(' '), b = line.find(' ', a + 1), c = line.find(' ', b + 1);
-        if (c == std::string::npos) return std::nullopt;
-        const std::optional<std::array<uint8_t, 32>> digest = ParseSha256Hex(Wide(line.substr(0, a)));
+        if (c == std::string_view::npos) return std::nullopt;
+        const std::optional<std::array<uint8_t, 32>> digest = Digest(line.substr(0, a));
         const std::optional<uint64_t> size = Number(line.substr(a + 1, b - a - 1));
         const std::optional<uint64_t> time = Number(line.substr(b + 1, c - b - 1));
-        const std::string path = line.substr(c + 1);
+        const std::string_view path = line.substr(c + 1);
         if (!digest || !size || !time || path.empty()) return std::nullopt;
-        files.push_back({path, {*size, *time}, *digest, {}});
+        files.push_back({std::string(path), {*size, *time}, *digest, {}});
     }
     // Chunks that do not cover their file exactly are no knowledge of it.
     for (const InstalledFile& file : files)
@@ -149,9 +159,9 @@ std::string FormatPatchPart(const PatchPartRecord& record) {
 }
 
 std::optional<PatchPartRecord> ParsePatchPart(const std::string& text) {
-    const std::optional<std::vector<std::string>> lines = Lines(text);
+    const std::optional<std::vector<std::string_view>> lines = Lines(text);
     if (!lines || lines->empty() || lines->front().compare(0, 8, "archive ") != 0) return std::nullopt;
-    const std::optional<std::array<uint8_t, 32>> digest = ParseSha256Hex(Wide(lines->front().substr(8)));
+    const std::optional<std::array<uint8_t, 32>> digest = Digest(lines->front().substr(8));
     if (!digest) return std::nullopt;
     PatchPartRecord record{*digest, {}};
     for (size_t i = 1; i < lines->size(); ++i) {

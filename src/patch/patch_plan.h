@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "patch/manifest.h"
@@ -30,7 +31,7 @@ struct InstalledFile {
 // A chunked file's line is followed by a "+<length> <sha256>" line for each of its chunks.
 std::string FormatInstallRecord(const std::vector<InstalledFile>& files);
 // Nothing when any line is malformed: a damaged record only costs the hashing it would have saved.
-std::optional<std::vector<InstalledFile>> ParseInstallRecord(const std::string& text);
+std::optional<std::vector<InstalledFile>> ParseInstallRecord(std::string_view text);
 
 enum class FileVerdict {
     Same,     // the record vouches for the manifest's content

@@ -15,7 +15,7 @@ struct RecordLook {
     std::vector<std::string> missing;
 };
 // `onDisk` is what the file system says of each line's file, in the record's order.
-RecordLook LookAtRecord(const std::vector<InstalledFile>& record, const std::vector<std::optional<FileStamp>>& onDisk);
+RecordLook LookAtRecord(std::vector<InstalledFile> record, const std::vector<std::optional<FileStamp>>& onDisk);
 
 // Presence, size and write time of every recorded file, no content read. The line of a file that
 // changed leaves the record at once: the player may have rewritten it, and nothing vouches for it.

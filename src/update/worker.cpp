@@ -5,6 +5,7 @@
 
 #include <array>
 #include <optional>
+#include <thread>
 
 #include "app/elevation.h"
 #include "app/launch.h"
@@ -207,9 +208,8 @@ static std::wstring Unpack(const std::wstring& archive, const std::wstring& bin,
 // that are gone; the player's check restores every file of the manifest that differs. Both need
 // the manifest, and ranges of the archive, which a Drive link does not answer. The ending's status.
 static std::wstring MendClient(const std::wstring& archive, const std::wstring& bin, bool checkAll,
-                               const std::string& versionBytes) {
+                               const RecordLook& look, const std::string& versionBytes) {
     const wchar_t* const current = L"Client atualizado!";
-    const RecordLook look = checkAll ? RecordLook() : QuickLook(bin);
     if (g_config.UpdateManifest.empty() || IsDriveUrl(g_config.UpdateURL) || (!checkAll && look.missing.empty())) {
         DiscardPatchPart(archive);  // a half-received older update has nothing left to finish
         return checkAll ? L"Verifica\u00e7\u00e3o indispon\u00edvel: o servidor n\u00e3o publica um manifesto." : current;
@@ -274,15 +274,20 @@ static void RunPass(bool checkAll) {
     }
 
     SetStatus(L"Verificando atualiza\u00e7\u00f5es...");
+    // The start's quick look needs only the disk: it runs while the version is asked for.
+    RecordLook look;
+    std::thread looking;
+    if (!checkAll) looking = std::thread([&look, &bin] { look = QuickLook(bin); });
     std::string remoteBytes;  // what version.txt must hold once this version is installed
     g_remoteVersion = FetchRemoteText(g_config.VersionURL, &remoteBytes);
+    if (looking.joinable()) looking.join();
     if (g_remoteVersion.empty()) {
         Finish(L"Sem conex\u00e3o. Jogue offline.");
         return;
     }
     if (g_remoteVersion == g_localVersion) {
         DiscardPart(archive);  // a half-received older update has nothing left to finish
-        Finish(MendClient(archive, bin, checkAll, remoteBytes));
+        Finish(MendClient(archive, bin, checkAll, look, remoteBytes));
         return;
     }
     // Under a key, the signed configuration names the version its archive is: a version text

@@ -458,36 +458,60 @@ CURRENT, CHECK, CHECKED = "Client atualizado!", ("syscommand", 0x110), "Arquivos
 
 
 def test_a_patched_install_mends_itself(install, serve, httpserver, build, manifest):
-    """A file gone from a patched install comes back at the next start, only its bytes fetched and a drop
-    resumed, while a file the player changed is left alone and loses its record line; the menu's check
-    restores it and a file damaged behind the record's back, spares a file outside the manifest, and then
-    finds nothing."""
+    """Files gone from a patched install come back at the next start, only their bytes fetched; a
+    restore stopped mid-file is continued at the next start, and one whose unpacking failed is tried
+    again. A file the player changed is left alone and loses its record line at once; the menu's check
+    drops the line of a file damaged behind the record's back before fetching, restores both, spares a
+    file outside the manifest, and then finds nothing."""
     new = zipped(NEW, build)
     server = ranged(new)
     serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(new),
            "/u.zip": server})
     inst = install(installed(OLD))
     update(inst)
-    (inst.dir / "bin" / ILHA).unlink()
+    for gone in (CANCAO, ILHA):
+        (inst.dir / "bin" / gone).unlink()
     (inst.dir / "bin/data/world.pak").write_bytes(b"X" + PAK[1:])
     sounds, kept = inst.dir / "bin/data/sounds.pak", (inst.dir / "bin/data/sounds.pak").stat()
     sounds.write_bytes(b"X" + PAK[::-1][1:])
     os.utime(sounds, ns=(kept.st_atime_ns, kept.st_mtime_ns))  # damaged, size and time as recorded
     (inst.dir / "bin/shots").mkdir()
     (inst.dir / "bin/shots/1.png").write_bytes(b"png")
-    server.cuts.append((sum(spans(new)[ILHA]) // 2, 0))
+    record = lambda: (inst.dir / RECORD).read_text("utf-8")  # noqa: E731
+
+    def stopped_at(name, *steps):
+        """Starts the launcher (unless `steps` drive a running one) and closes it once the request for
+        `name` hangs half-answered."""
+        server.cuts.append((sum(spans(new)[name]) // 2, 15))
+        httpserver.clear_log()
+        if not steps:
+            inst.start()
+        inst.probe(*(steps or ("wait-window", 20000)))
+        assert wait_until(lambda: asked(new, [name])[0] in ranges_asked(httpserver), 30)
+        inst.probe("sleep", 500, "close", "wait-gone", 30000)
+        assert inst.proc.wait(20) == 0
+
+    stopped_at(ILHA)
+    assert ranges_asked(httpserver) == asked(new, [CANCAO], [ILHA])
+    assert CANCAO in record() and ILHA in record() and "data/world.pak" not in record()
+    (inst.dir / "tar.exe.action").write_text("exit 1")
     httpserver.clear_log()
     inst.start()
-    inst.probe("wait-window", 20000, "wait-status", 60000, "Conexão interrompida. Retomando em 1 s...", "wait-status",
-               60000, CURRENT, "wait-enabled", 5000, "sleep", 300)
-    assert ranges_asked(httpserver) == asked(new, [ILHA], [ILHA])
-    assert bin_holds(inst, {ILHA: MAP, "data/world.pak": b"X" + PAK[1:]})
-    assert "data/world.pak" not in (inst.dir / RECORD).read_text("utf-8")
+    update(inst, "Falha ao extrair. Extraia update_temp.zip manualmente.")
+    assert ranges_asked(httpserver) == asked(new, [ILHA]) and CANCAO in record() and ILHA in record()
+
+    (inst.dir / "tar.exe.action").write_text("unzip")
+    inst.start()
+    stopped_at("data/sounds.pak", "wait-window", 20000, "wait-status", 60000, CURRENT, "wait-enabled", 5000, *CHECK)
+    assert bin_holds(inst, {CANCAO: NEW[CANCAO], ILHA: MAP, "data/world.pak": b"X" + PAK[1:]})
+    assert "sounds.pak" not in record() and "world.pak" not in record()
 
     httpserver.clear_log()
-    inst.probe(*CHECK, "wait-status", 30000, CHECKED % "2 restaurado(s)", "wait-enabled", 5000, "sleep", 300)
+    inst.start()
+    inst.probe("wait-window", 20000, "wait-status", 30000, CURRENT, "wait-enabled", 5000, *CHECK, "wait-status", 30000,
+               CHECKED % "2 restaurado(s)", "wait-enabled", 5000, "sleep", 300)
     assert ranges_asked(httpserver) == asked(new, ["data/world.pak"], ["data/sounds.pak"])
-    assert bin_holds(inst, dict(NEW, **{"shots/1.png": b"png"})) and "world.pak" in (inst.dir / RECORD).read_text()
+    assert bin_holds(inst, dict(NEW, **{"shots/1.png": b"png"})) and "world.pak" in record()
     update(inst, CHECKED % "nenhum problema", *CHECK)
 
 
