@@ -11,7 +11,8 @@
 //              it names, the way tar or PowerShell would with the launcher's command line;
 //              "unzip hang" then never exits, as a tool stopped part-way
 // As tar.exe with no action file it simulates nothing: the real tar (bsdtar.exe beside it) runs
-// with the very same command line, and its exit code is this one's. As powershell.exe with no
+// with the very same command line, and its exit code is this one's (also appended to
+// bsdtar.log: a failure under load is then told apart). As powershell.exe with no
 // action file it fails (exit 1): a fallback never passes for an unpacking it did not do.
 #include <windows.h>
 
@@ -74,11 +75,14 @@ static int RealTar(const fs::path& exe, std::wstring cmd) {
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION child = {};
     if (!CreateProcessW((exe.parent_path() / L"bsdtar.exe").c_str(), cmd.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &child))
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &child)) {
+        std::ofstream(L"bsdtar.log", std::ios::app) << "not started " << GetLastError() << '\n';
         return 9;
+    }
     WaitForSingleObject(child.hProcess, INFINITE);
     DWORD code = 1;
     GetExitCodeProcess(child.hProcess, &code);
+    std::ofstream(L"bsdtar.log", std::ios::app) << code << '\n';
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     return int(code);
