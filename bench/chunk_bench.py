@@ -194,6 +194,10 @@ def bench(args, build, work, env):
                     row["scan"] = seen[1] - seen[0]  # "Verificando arquivos instalados..." until the fetching's status
                     scanned, row["native"] = hash_files(base / "bin", {PACK: (size, "", 0)})
                     row["native"] = scanned / row["native"]
+                    alone = subprocess.run(["wine", build / "bench/chunk_scan_bench.exe", winpath(base / "bin" / PACK)],
+                                           env=env, stdin=subprocess.DEVNULL, capture_output=True, check=True)
+                    scanned, seconds = alone.stdout.split()
+                    row["alone"] = int(scanned) / float(seconds)
                 shutil.rmtree(folder)
                 rows[mode].append(row)
                 print("round %d %-9s served %d bytes in %d ranges, work %.2f s, peak %.1f MiB" %
@@ -234,6 +238,11 @@ def report(rows, args, size, changed, manifest_size, archive_size):
           "%.2f GB/s (%.2f-%.2f); ratio %.2f (%.2f-%.2f; target >= 0.9)"
           % (statistics.median(rates), min(rates), max(rates), statistics.median(native), min(native), max(native),
              statistics.median(ratios), min(ratios), max(ratios)))
+    alone = [row["alone"] / 1e9 for row in rows["no record"]]
+    against = [row["alone"] / row["native"] for row in rows["no record"]]
+    print("no record: the same cutting and hashing alone in a process of its own %.2f GB/s (%.2f-%.2f); ratio to "
+          "native %.2f (%.2f-%.2f; target >= 0.9)" % (statistics.median(alone), min(alone), max(alone),
+                                                      statistics.median(against), min(against), max(against)))
 
 
 if __name__ == "__main__":
