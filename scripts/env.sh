@@ -77,7 +77,8 @@ start_wine() {
         wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1366x768 /f >/dev/null 2>&1
         wineserver -w
     fi
-    wineserver -p
+    # Persistent; one already running for this prefix (another shell's) is kept, not an error.
+    wineserver -p 2>/dev/null || true
     # Start the prefix's background services now, detached from any pipe: later test programs
     # would otherwise hand them their output pipes, and a reader waiting for EOF would hang.
     wine cmd.exe /c exit </dev/null >/dev/null 2>&1
