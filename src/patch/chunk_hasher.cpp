@@ -13,23 +13,19 @@ bool Close(Sha256& hash, uint64_t start, uint64_t length, std::vector<FileChunk>
 }  // namespace
 
 void ChunkHasher::Update(const uint8_t* data, size_t size) {
-    cuts_.clear();
-    FindCuts(cutter_, data, size, cuts_);
-    Update(data, size, cuts_);
-}
-
-void ChunkHasher::Update(const uint8_t* data, size_t size, const std::vector<size_t>& cuts) {
-    size_t at = 0;
-    for (const size_t cut : cuts) {
-        if (failed_) return;
-        length_ += cut - at;
-        failed_ = !hash_.Update(data + at, cut - at) || !Close(hash_, start_, length_, chunks_);
-        start_ += length_;
-        length_ = 0;
-        at = cut;
+    while (size > 0 && !failed_) {
+        bool cut = false;
+        const size_t take = cutter_.Feed(data, size, cut);
+        failed_ = !hash_.Update(data, take);
+        length_ += take;
+        if (cut && !failed_) {
+            failed_ = !Close(hash_, start_, length_, chunks_);
+            start_ += length_;
+            length_ = 0;
+        }
+        data += take;
+        size -= take;
     }
-    failed_ = failed_ || !hash_.Update(data + at, size - at);
-    length_ += size - at;
 }
 
 std::optional<std::vector<FileChunk>> ChunkHasher::Finish() {

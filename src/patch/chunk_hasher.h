@@ -12,16 +12,12 @@
 class ChunkHasher {
 public:
     void Update(const uint8_t* data, size_t size);
-    // The same for a piece whose boundaries a cutter of its own, fed the same stream, found
-    // (FindCuts): the cutting can then run on another thread.
-    void Update(const uint8_t* data, size_t size, const std::vector<size_t>& cuts);
     // Every chunk of what was fed, the last one ending with it; nothing when hashing failed.
     std::optional<std::vector<FileChunk>> Finish();
 
 private:
     ChunkCutter cutter_;
     Sha256 hash_;
-    std::vector<size_t> cuts_;
     uint64_t start_ = 0, length_ = 0;  // of the chunk in progress
     bool failed_ = false;
     std::vector<FileChunk> chunks_;

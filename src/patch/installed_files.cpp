@@ -8,7 +8,6 @@
 
 #include "app/state.h"
 #include "patch/chunk_hasher.h"
-#include "patch/read_ahead.h"
 #include "verify/verify.h"
 
 namespace {
@@ -76,18 +75,8 @@ std::optional<std::array<uint8_t, 32>> FileHasher::Hash(const std::wstring& path
 
 std::optional<std::vector<FileChunk>> FileHasher::Chunks(const std::wstring& path,
                                                          const std::function<void(uint64_t hashed)>& hashed) {
-    const FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return std::nullopt;
-    // The boundaries are found on the reading thread, the hash on this one.
-    if (spare_.size() != buffer_.size()) spare_.resize(buffer_.size());
-    ChunkCutter cutter;
     ChunkHasher chunks;
-    if (!ReadAhead(
-            file.get(), buffer_, spare_,
-            [&cutter](const uint8_t* data, size_t size, PieceMarks& cuts) { FindCuts(cutter, data, size, cuts); },
-            [&chunks](const uint8_t* data, size_t size, const PieceMarks& cuts) { chunks.Update(data, size, cuts); },
-            hashed))
+    if (!Read(path, [&chunks](const uint8_t* data, size_t size) { chunks.Update(data, size); }, hashed))
         return std::nullopt;
     return chunks.Finish();
 }

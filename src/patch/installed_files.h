@@ -42,7 +42,6 @@ public:
 
 private:
     std::vector<char> buffer_;
-    std::vector<char> spare_;  // the second buffer of a chunked file's read-ahead, made at the first
 };
 
 struct InstalledCheck {
