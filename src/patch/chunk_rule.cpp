@@ -91,3 +91,11 @@ size_t ChunkCutter::Feed(const uint8_t* data, size_t size, bool& cut) {
     }
     return rolled;
 }
+
+void FindCuts(ChunkCutter& cutter, const uint8_t* data, size_t size, std::vector<size_t>& cuts) {
+    for (size_t at = 0; at < size;) {
+        bool cut = false;
+        at += cutter.Feed(data + at, size - at, cut);
+        if (cut) cuts.push_back(at);
+    }
+}

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Files of this size or more, stored in the archive, are listed by their chunks.
 constexpr uint64_t kChunkedFileBytes = uint64_t{4} << 20;
@@ -35,3 +36,7 @@ private:
     uint64_t hash_ = 0;    // of the bytes looked at so far (only the last 64 count)
     uint8_t last_ = 0;     // the last byte fed
 };
+
+// The boundaries `cutter` finds in the next piece of its stream: for each chunk that ends in it,
+// the offset just past the chunk's last byte.
+void FindCuts(ChunkCutter& cutter, const uint8_t* data, size_t size, std::vector<size_t>& cuts);

@@ -7,7 +7,7 @@
 #include <unordered_map>
 
 #include "app/state.h"
-#include "patch/chunk_hasher.h"
+#include "patch/chunk_scan.h"
 #include "verify/verify.h"
 
 namespace {
@@ -75,10 +75,12 @@ std::optional<std::array<uint8_t, 32>> FileHasher::Hash(const std::wstring& path
 
 std::optional<std::vector<FileChunk>> FileHasher::Chunks(const std::wstring& path,
                                                          const std::function<void(uint64_t hashed)>& hashed) {
-    ChunkHasher chunks;
-    if (!Read(path, [&chunks](const uint8_t* data, size_t size) { chunks.Update(data, size); }, hashed))
-        return std::nullopt;
-    return chunks.Finish();
+    const FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return std::nullopt;
+    // A window of several chunks, hashed two at a time; made at the first big file.
+    if (window_.empty()) window_.resize(size_t{8} << 20);
+    return ScanChunks(file.get(), window_, hashed);
 }
 
 InstalledCheck CheckInstalled(const Manifest& manifest, const std::wstring& bin, bool useRecord) {

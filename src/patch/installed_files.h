@@ -42,6 +42,7 @@ public:
 
 private:
     std::vector<char> buffer_;
+    std::vector<char> window_;  // of a chunked file's scan
 };
 
 struct InstalledCheck {

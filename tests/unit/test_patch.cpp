@@ -4,8 +4,11 @@
 #include <random>
 
 #include "patch/chunk_rule.h"
+#include "patch/installed_files.h"
 #include "patch/manifest.h"
 #include "patch/zip_writer.h"
+#include "verify/verify.h"
+#include "test_support.h"
 #include "tool/zip_listing.h"
 
 namespace {
@@ -190,10 +193,10 @@ TEST(Manifest, ChunkLinesReadBackAndAnyDeviationIsRefused) {
 std::vector<uint64_t> Cuts(const std::string& data, size_t piece) {
     ChunkCutter cutter;
     std::vector<uint64_t> cuts;
-    for (size_t at = 0; at < data.size();) {
-        bool cut = false;
-        at += cutter.Feed(reinterpret_cast<const uint8_t*>(data.data()) + at, std::min(piece, data.size() - at), cut);
-        if (cut) cuts.push_back(at);
+    for (size_t at = 0; at < data.size(); at += piece) {
+        std::vector<size_t> found;
+        FindCuts(cutter, reinterpret_cast<const uint8_t*>(data.data()) + at, std::min(piece, data.size() - at), found);
+        for (size_t cut : found) cuts.push_back(at + cut);
     }
     return cuts;
 }
@@ -223,6 +226,28 @@ TEST(ChunkRule, BoundariesFollowTheContentAndKeepTheirLengths) {
         EXPECT_GT(last, bytes.size() - kChunkMaxBytes);
     }
     EXPECT_LE(data.size() / cuts.size(), uint64_t{1} << 20);  // the average length
+}
+
+// An old file's scan hashes its chunks on two threads, a window at a time: they are the rule's
+// whatever crosses a window's edge (random bytes; zeros, whose 4 MiB chunks end on the edge).
+TEST(ChunkRule, AFileScanFindsTheRulesChunks) {
+    const TempDir dir;
+    std::mt19937_64 random(27);
+    std::string noise(12 << 20, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    for (const std::string& bytes : {noise, std::string(9 << 20, '\0')}) {
+        WriteBytes(dir.path / "pack.pak", bytes);
+        const std::optional<std::vector<FileChunk>> chunks = FileHasher().Chunks((dir.path / "pack.pak").wstring());
+        ASSERT_TRUE(chunks);
+        std::vector<uint64_t> ends, cuts = Cuts(bytes, 1 << 20);
+        if (cuts.back() != bytes.size()) cuts.push_back(bytes.size());
+        for (const FileChunk& chunk : *chunks) {
+            EXPECT_EQ(chunk.offset, ends.empty() ? 0 : ends.back());
+            EXPECT_EQ(chunk.sha256, Sha256Of(std::string_view(bytes).substr(chunk.offset, chunk.length)));
+            ends.push_back(chunk.offset + chunk.length);
+        }
+        EXPECT_EQ(ends, cuts);
+    }
 }
 
 std::string StoredLocalHeader(const std::string& name, uint32_t crc, uint32_t size) {
