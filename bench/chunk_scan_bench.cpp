@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "bench_clock.h"
 #include "patch/installed_files.h"
 
 int wmain(int argc, wchar_t** argv) {
@@ -13,14 +14,12 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "chunk_scan_bench <file>\n");
         return 2;
     }
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
+    const double start = Now();
     const std::optional<std::vector<FileChunk>> chunks = FileHasher().Chunks(argv[1]);
-    QueryPerformanceCounter(&end);
+    const double seconds = Now() - start;
     if (!chunks || chunks->empty()) return 1;
     const FileChunk& last = chunks->back();
     std::printf("%llu %.6f\n", static_cast<unsigned long long>(last.offset + last.length),
-                static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));
+                seconds);
     return 0;
 }

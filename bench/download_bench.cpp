@@ -19,6 +19,7 @@
 #include <string>
 
 #include "app/state.h"
+#include "bench_clock.h"
 #include "net/download.h"
 #include "net/progress.h"
 #include "net/rate_limit.h"
@@ -27,12 +28,6 @@
 
 namespace {
 
-double Now() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 PROCESS_MEMORY_COUNTERS Memory() {
     PROCESS_MEMORY_COUNTERS counters = {};

@@ -11,18 +11,8 @@
 #include <vector>
 
 #include "app/state.h"
+#include "bench_clock.h"
 #include "patch/repair.h"
-
-namespace {
-
-double Now() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 4) {
