@@ -13,18 +13,14 @@ from pathlib import Path
 import pytest
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
-from werkzeug import Response
 
 from conftest import FOLDER, Cp437Name, Utf8Unflagged, body, make_zip, wine, winpath, zipped
+from test_patch import ranged, sha
 from test_selfupdate import build_of
+from test_update import ACCOUNT, DIRECT, DRIVE, USER  # the same Drive link
 from test_verified import spki
 
 CLIENT = {"velmoraclient.exe": b"MZ" + bytes(4000), "data/readme.txt": b"dados"}
-ID = "1VelmoraZip_x"
-DRIVE = "https://drive.google.com/file/d/%s/view?usp=sharing" % ID
-DIRECT = "drive.google.com/uc?export=download&confirm=t&id=" + ID
-USER = "drive.usercontent.google.com/download?id=%s&export=download&confirm=t" % ID
-ACCOUNT = "drive.usercontent.google.com/download?id=%s&export=download&authuser=0&confirm=t" % ID
 CONFIRM = ('<!DOCTYPE html><html><form id="download-form" action="https://%s&amp;at=X" method="get"><input '
            'type="hidden" name="uuid" value="9f"></form></html>' % USER.replace("&", "&amp;"))
 SOME_KEY = ("MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEt9gqLq1LCpTMvQNPGZdfi6wbpUPx7lCAEAHyHGypQACyNZmph8LaOS+3Ami9VckN5qKUy9qT"
@@ -47,10 +43,6 @@ def remote(**keys):
 
 # Patch manifests, computed here from what Python's zipfile reads back.
 
-def sha(data):
-    return hashlib.sha256(data).hexdigest()
-
-
 def manifest_of(data):
     """The manifest of zip `data`: an entry's raw bytes run from its local header to the next
     record (zipfile leaves no gaps), its content is what zipfile extracts."""
@@ -64,19 +56,6 @@ def manifest_of(data):
                                             info.filename.replace("\\", "/"))
         lines.append("D\t" + tail if info.is_dir() else "F\t%d\t%s\t%s" % (info.file_size, sha(z.read(info)), tail))
     return "\n".join(lines) + "\n"
-
-
-def ranged(data):
-    """Serves `data` as a web server does: a single "Range: bytes=a-b" gets a 206 unless an
-    If-Range names another validator."""
-    def handler(request):
-        head, asked = {"ETag": '"v1"', "Accept-Ranges": "bytes"}, request.headers.get("Range", "")
-        if not asked.startswith("bytes=") or request.headers.get("If-Range", '"v1"') != '"v1"':
-            return Response(data, 200, head, content_type="application/zip")
-        first, last = map(int, asked[len("bytes="):].split("-"))
-        head["Content-Range"] = "bytes %d-%d/%d" % (first, last, len(data))
-        return Response(data[first:last + 1], 206, head, content_type="application/zip")
-    return handler
 
 
 PLAIN = ini(VersionURL="{url}/v.txt", UpdateURL="{url}/u.zip")
