@@ -119,6 +119,11 @@ def body(data, *, status=200, content_type="application/octet-stream", length=No
     return handler
 
 
+def html(text, status=200):
+    """A handler answering `text` as a web page, as Google's hosts and many a host do."""
+    return body(text.encode(), status=status, content_type="text/html; charset=utf-8")
+
+
 def resumable(data, *, drops=(), validator=("ETag", '"v1"'), ranges=True, shift=0):
     """A handler serving `data` as a file that can be continued: a Range request whose If-Range
     matches the validator (or that has none) gets a 206 from that offset (its Content-Range moved by `shift`, to fake

@@ -2,7 +2,7 @@
 Google's hosts: the requests in the order they arrive, and what reaches the destination."""
 import pytest
 
-from conftest import OLD, body, seen
+from conftest import OLD, body, html, seen
 
 ID = "1AbC-Zz_09"
 SHARE = "drive.google.com/file/d/%s/view?usp=sharing" % ID
@@ -18,10 +18,6 @@ WARNING = ('<!DOCTYPE html><html><body>Google Drive can\'t scan this file for vi
            'action="https://%s&amp;at=AX1" method="get"><input type="hidden" name="uuid" value="u-42"></form>'
            '</body></html>' % USER.replace("&", "&amp;"))
 FILLER = "<!-- " + "x" * (1 << 20) + " -->"
-
-
-def html(text):
-    return body(text.encode("latin-1"), content_type="text/html; charset=utf-8")
 
 
 NO_FORM = html("<html><body>Quota exceeded</body></html>")

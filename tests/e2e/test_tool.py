@@ -14,7 +14,7 @@ import pytest
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
 
-from conftest import FOLDER, Cp437Name, Utf8Unflagged, body, make_zip, wine, winpath, zipped
+from conftest import FOLDER, Cp437Name, Utf8Unflagged, body, html, make_zip, wine, winpath, zipped
 from test_patch import ranged, sha
 from test_selfupdate import build_of
 from test_update import ACCOUNT, DIRECT, DRIVE, USER  # the same Drive link
@@ -27,10 +27,6 @@ SOME_KEY = ("MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEt9gqLq1LCpTMvQNPGZdfi6wbpUPx7lC
             "yFhs0YJnSduNoA==")  # a P-256 public key whose private half nobody kept
 PARAMETERS = b"-----BEGIN EC PARAMETERS-----\nBggqhkjOPQMBBw==\n-----END EC PARAMETERS-----\n"  # P-256
 QUOTA = "<html><head><title>Google Drive - Quota exceeded</title></head><body>Too many users have viewed</body></html>"
-
-
-def html(text, status=200):
-    return body(text.encode(), status=status, content_type="text/html; charset=utf-8")
 
 
 def ini(**keys):
