@@ -124,33 +124,37 @@ def html(text, status=200):
     return body(text.encode(), status=status, content_type="text/html; charset=utf-8")
 
 
-def resumable(data, *, drops=(), validator=("ETag", '"v1"'), ranges=True, shift=0):
-    """A handler serving `data` as a file that can be continued: a Range request whose If-Range
-    matches the validator (or that has none) gets a 206 from that offset (its Content-Range moved by `shift`, to fake
-    a wrong one). An answer ends early at the first of `drops` past its start, which is then used
-    up: a drop is an offset into the file, or (offset, seconds of silence before the close).
-    `validator` may be changed between requests; `served` counts the body bytes sent."""
+def resumable(data, *, drops=(), validator=("ETag", '"v1"'), ranges=True, shift=0, tamper=False):
+    """A handler serving `data` as a file that can be continued: a single Range whose If-Range
+    matches the validator (or that has none) gets its 206 (its Content-Range moved by `shift`, to fake
+    a wrong one; its last byte flipped when `tamper`). An answer ends early at the first of `drops`
+    inside it, which is then used up: a drop is an offset into the file, or (offset, seconds of
+    silence before the close). `validator` may be changed between requests; `served` counts the body
+    bytes sent."""
     def handler(request):
-        start, status, head = 0, 200, {"Accept-Ranges": "bytes"} if ranges else {}
+        status, head = 200, {"Accept-Ranges": "bytes"} if ranges else {}
         if handler.validator:
             head[handler.validator[0]] = handler.validator[1]
-        asked = request.headers.get("Range", "")
-        if ranges and handler.validator and asked and request.headers.get("If-Range") in (None, handler.validator[1]):
-            start, status = int(asked[len("bytes="):].rstrip("-")), 206
-            head["Content-Range"] = "bytes %d-%d/%d" % (start + shift, len(data) - 1, len(data))
-        end, stall = min([d for d in handler.drops if d[0] > start] + [(len(data), 0)])
-        if end < len(data):
+        span = request.range and request.range.range_for_length(len(data))
+        if ranges and handler.validator and span and request.headers.get("If-Range") in (None, handler.validator[1]):
+            status = 206
+            head["Content-Range"] = "bytes %d-%d/%d" % (span[0] + shift, span[1] - 1, len(data))
+        start, stop = span if status == 206 else (0, len(data))
+        end, stall = min([d for d in handler.drops if start < d[0] < stop] + [(stop, 0)])
+        if end < stop:
             handler.drops.remove((end, stall))
         sock = request.environ["werkzeug.socket"]
 
         def pieces():
             for at in range(start, end, 65536):
-                handler.served += min(65536, end - at)
-                yield data[at:min(end, at + 65536)]
-            if end < len(data):
+                piece = bytearray(data[at:min(end, at + 65536)])
+                piece[-1] ^= tamper and status == 206 and at + len(piece) == stop
+                handler.served += len(piece)
+                yield bytes(piece)
+            if end < stop:
                 time.sleep(stall)
                 sock.shutdown(socket.SHUT_RDWR)
-        head["Content-Length"] = str(len(data) - start)
+        head["Content-Length"] = str(stop - start)
         return Response(pieces(), status, head, content_type="application/zip", direct_passthrough=True)
     handler.drops = [d if isinstance(d, tuple) else (d, 0) for d in drops]
     handler.validator, handler.served = validator, 0

@@ -14,7 +14,7 @@ import zipfile
 import pytest
 from werkzeug import Response
 
-from conftest import STANDIN, make_zip, wait_until, wine, winpath, zipped
+from conftest import STANDIN, make_zip, resumable, wait_until, wine, winpath, zipped
 from test_update import small_disk, tree  # noqa: F401 (a fixture)
 from test_verified import keys, signature, signed  # noqa: F401 (keys is a fixture)
 
@@ -59,36 +59,6 @@ def asked(archive, *groups):
     return ["bytes=%d-%d" % (at[group[0]][0], at[group[-1]][1] - 1) for group in groups]
 
 
-def ranged(data, ranges=True, tamper=False, cuts=()):
-    """Serves `data` as a file with an ETag; a single Range (If-Range, when sent, naming that ETag) gets
-    its 206, unless `ranges` is off. `tamper` flips the last byte of every 206. An answer covering one
-    of `cuts` (archive offset, seconds of silence) breaks off there, once."""
-    def handler(request):
-        span = request.range and request.range.range_for_length(len(data))
-        partial = ranges and span and request.if_range.etag in (None, "v2")
-        start, stop = span if partial else (0, len(data))
-        body = bytearray(data[start:stop])
-        body[-1] ^= bool(tamper and partial)
-        head = {"ETag": '"v2"', "Accept-Ranges": "bytes", "Content-Length": str(stop - start)}
-        if partial:
-            head["Content-Range"] = "bytes %d-%d/%d" % (start, stop - 1, len(data))
-        cut = next((c for c in handler.cuts if start <= c[0] < stop), None)
-        sock = request.environ["werkzeug.socket"]
-
-        def pieces():
-            if not cut:
-                yield bytes(body)
-                return
-            handler.cuts.remove(cut)
-            yield bytes(body[:cut[0] - start])
-            time.sleep(cut[1])
-            sock.shutdown(socket.SHUT_RDWR)
-        return Response(pieces(), 206 if partial else 200, head, content_type="application/zip",
-                        direct_passthrough=True)
-    handler.cuts = list(cuts)
-    return handler
-
-
 def ranges_asked(server):
     return [r.headers.get("Range") for r, _ in server.log if r.path == "/u.zip"]
 
@@ -115,7 +85,7 @@ def test_patch_fetches_only_what_bin_lacks(install, serve, httpserver, build, ma
     whose size and time still match the record is taken at its word; then only the version changes."""
     new, published = zipped(NEW, build), ["2"]
     serve({"/v.txt": lambda request: Response(published[0]), "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n",
-           "/m.txt": manifest(new), "/u.zip": ranged(new)})
+           "/m.txt": manifest(new), "/u.zip": resumable(new)})
     inst = install(installed(OLD))
     update(inst)
     assert bin_holds(inst, NEW) and (inst.dir / RECORD).exists() and not (inst.dir / "update_temp.zip").exists()
@@ -142,7 +112,7 @@ def test_drop_and_restart_mid_patch(install, serve, httpserver, build, manifest)
     at = spans(new)
     middle = {name: sum(at[name]) // 2 for name in (README_, ILHA)}
     serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(new),
-           "/u.zip": ranged(new, cuts=[(middle[README_], 0), (middle[ILHA], 60)])})
+           "/u.zip": resumable(new, drops=[middle[README_], (middle[ILHA], 60)])})
     inst = install(installed(OLD))
     inst.probe("wait-window", 20000, "wait-status", 60000, "Conexão interrompida. Retomando em 1 s...",
                "wait-status", 10000, "Baixando... *", "sleep", 2000, "close", "wait-gone", 10000)
@@ -165,7 +135,7 @@ def test_a_patch_the_disk_has_no_room_for(small_disk, install, serve, httpserver
     keep, old, new = (random.Random(n).randbytes(3 << 20) for n in (1, 2, 3))
     archive = zipped({"velmoraclient.exe": STANDIN, "keep.pak": keep, "big.pak": new}, build)
     serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(archive),
-           "/u.zip": ranged(archive)})
+           "/u.zip": resumable(archive)})
     inst = install(installed({"velmoraclient.exe": STANDIN, "keep.pak": keep, "big.pak": old}))
     state, = inst.probe("wait-window", 20000, "wait-status", 60000, "Espaço insuficiente *", "wait-enabled", 5000,
                         "dump", "close")
@@ -183,7 +153,7 @@ def test_no_stale_record_after_a_full_update_without_manifest(install, serve, ht
     with_manifest = "[Launcher]\nUpdateManifest={url}/m.txt\n".replace("{url}", httpserver.url_for("").rstrip("/"))
     now = {}
     serve({"/v.txt": lambda request: Response(now["version"]), "/cfg.txt": lambda request: Response(now["cfg"]),
-           "/m.txt": manifest(first), "/u.zip": lambda request: ranged(now["zip"])(request)})
+           "/m.txt": manifest(first), "/u.zip": lambda request: resumable(now["zip"])(request)})
     files = installed({})
     del files["tar.exe.action"]  # the real tar
     inst = install(files, start=False)
@@ -198,7 +168,7 @@ def test_ranges_from_the_next_address(install, serve, httpserver, build, manifes
     """Neither a Drive link nor the first web address answers ranges: the patch asks the next one."""
     new = zipped(NEW, build)
     serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(new),
-           "/u.zip": ranged(new, ranges=False), "/m2.zip": ranged(new)})
+           "/u.zip": resumable(new, ranges=False), "/m2.zip": resumable(new)})
     sources = "https://drive.google.com/file/d/1x/view {url}/u.zip {url}/m2.zip"
     inst = install(installed(OLD, INI.replace("{url}/u.zip", sources)))
     update(inst)
@@ -232,7 +202,7 @@ def test_anything_unexpected_ends_as_the_full_update(install, serve, httpserver,
     if manifest_digest:
         cfg += "UpdateManifestSHA256=%s\r\n" % sha(described + (b"" if manifest_digest == "right" else b"!"))
     serve({"/v.txt": "2", "/cfg.txt": signed(cfg.encode(), publisher[0]) if key else cfg,
-           "/m.txt": signed(described, publisher[0]) if key == "signed" else described, "/u.zip": ranged(new, **server)})
+           "/m.txt": signed(described, publisher[0]) if key == "signed" else described, "/u.zip": resumable(new, **server)})
     inst = install(installed(OLD, INI + ("UpdatePublicKey=%s\r\n" % publisher[1] if key else "")))
     update(inst)
     ranges = ranges_asked(httpserver)
@@ -344,7 +314,7 @@ def test_big_stored_files_cost_their_changed_chunks(install, serve, httpserver, 
     archive = zipped(dict(BASE, **{BIG: new}), build, deflated=(BIG,) if deflated else ())
     published = manifest(archive)
     serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": published,
-           "/u.zip": ranged(archive, **server)})
+           "/u.zip": resumable(archive, **server)})
     files = installed(dict(BASE, **({BIG: old} if old else {})))
     if deflated:
         del files["tar.exe.action"]  # the stand-in unpacks stored entries only: the real tar
@@ -371,7 +341,7 @@ def test_drop_and_restart_mid_chunk(install, serve, httpserver, build, manifest)
     first, second = missing_chunks(manifest(zipped(dict(BASE, **{BIG: PACK}), build)), published)
     middle = [sum(map(int, r[6:].split("-"))) // 2 for r in (first, second)]
     serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": published,
-           "/u.zip": ranged(archive, cuts=[(middle[0], 0), (middle[1], 60)])})
+           "/u.zip": resumable(archive, drops=[middle[0], (middle[1], 60)])})
     inst = install(installed(dict(BASE, **{BIG: PACK})))
     inst.probe("wait-window", 20000, "wait-status", 60000, "Conexão interrompida. Retomando em 1 s...",
                "wait-status", 10000, "Baixando... *", "sleep", 2000, "close", "wait-gone", 10000)
@@ -387,7 +357,7 @@ def test_a_pack_changed_under_its_recorded_stamp(install, serve, httpserver, bui
     new = edited(PACK, 0.3, cut=1, put=b"?")
     archive = zipped(dict(BASE, **{BIG: new}), build)
     serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(archive),
-           "/u.zip": ranged(archive)})
+           "/u.zip": resumable(archive)})
     inst = install(installed(dict(BASE, **{BIG: edited(PACK, 0.8, cut=1, put=b"?")})), start=False)
     stamp = 1700000000
     os.utime(inst.dir / "bin" / BIG, (stamp, stamp))
@@ -448,7 +418,7 @@ def test_zips_as_operators_make_them(install, serve, httpserver, build, wine_env
     files = installed(older, INI)
     del files["tar.exe.action"]  # the real tar
     serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": listed.encode(),
-           "/u.zip": ranged(archive.read_bytes())})
+           "/u.zip": resumable(archive.read_bytes())})
     inst = install(files)
     update(inst)
     told = (inst.dir / "bsdtar.log").read_text() if (inst.dir / "bsdtar.log").exists() else "tar never ran"
@@ -465,7 +435,7 @@ def test_a_patched_install_mends_itself(install, serve, httpserver, build, manif
     drops the line of a file damaged behind the record's back before fetching, restores both, spares a
     file outside the manifest, and then finds nothing."""
     new = zipped(NEW, build)
-    server = ranged(new)
+    server = resumable(new)
     serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(new),
            "/u.zip": server})
     inst = install(installed(OLD))
@@ -483,7 +453,7 @@ def test_a_patched_install_mends_itself(install, serve, httpserver, build, manif
     def stopped_at(name, *steps):
         """Starts the launcher (unless `steps` drive a running one) and closes it once the request for
         `name` hangs half-answered."""
-        server.cuts.append((sum(spans(new)[name]) // 2, 15))
+        server.drops.append((sum(spans(new)[name]) // 2, 15))
         httpserver.clear_log()
         if not steps:
             inst.start()

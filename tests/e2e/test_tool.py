@@ -14,8 +14,8 @@ import pytest
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
 
-from conftest import FOLDER, Cp437Name, Utf8Unflagged, body, html, make_zip, wine, winpath, zipped
-from test_patch import ranged, sha
+from conftest import FOLDER, Cp437Name, Utf8Unflagged, body, html, make_zip, resumable, wine, winpath, zipped
+from test_patch import sha
 from test_selfupdate import build_of
 from test_update import ACCOUNT, DIRECT, DRIVE, USER  # the same Drive link
 from test_verified import spki
@@ -59,7 +59,7 @@ WITH_CONFIG = ini(ConfigURL="{url}/cfg.txt")
 CLIENT_ZIP = zipped(CLIENT)  # once: entries carry the time they were written
 GOOD = {"/v.txt": "1.0.1\r\n", "/u.zip": CLIENT_ZIP}
 PATCHED = remote(VersionURL="{url}/v.txt", UpdateURL="{url}/u.zip", UpdateManifest="{url}/u.manifest")
-PATCHES = {"/cfg.txt": PATCHED, "/v.txt": "1.0.1", "/u.zip": ranged(CLIENT_ZIP), "/u.manifest": manifest_of(CLIENT_ZIP)}
+PATCHES = {"/cfg.txt": PATCHED, "/v.txt": "1.0.1", "/u.zip": resumable(CLIENT_ZIP), "/u.manifest": manifest_of(CLIENT_ZIP)}
 
 ROWS = {  # name: (INI, installed version, replies, a line the check prints, exit code)
     "current": (PLAIN, "1.0.1", GOOD, "OK    Versão publicada igual à instalada", 0),
