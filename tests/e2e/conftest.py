@@ -124,6 +124,11 @@ def html(text, status=200):
     return body(text.encode(), status=status, content_type="text/html; charset=utf-8")
 
 
+def tree(folder):
+    """Every file (its bytes) and folder (None) under `folder`, by relative path."""
+    return {p.relative_to(folder).as_posix(): None if p.is_dir() else p.read_bytes() for p in folder.rglob("*")}
+
+
 def resumable(data, *, drops=(), validator=("ETag", '"v1"'), ranges=True, shift=0, tamper=False):
     """A handler serving `data` as a file that can be continued: a single Range whose If-Range
     matches the validator (or that has none) gets its 206 (its Content-Range moved by `shift`, to fake

@@ -14,8 +14,8 @@ import zipfile
 import pytest
 from werkzeug import Response
 
-from conftest import STANDIN, make_zip, resumable, wait_until, wine, winpath, zipped
-from test_update import small_disk, tree  # noqa: F401 (a fixture)
+from conftest import STANDIN, make_zip, resumable, tree, wait_until, wine, winpath, zipped
+from test_update import small_disk  # noqa: F401 (a fixture)
 from test_verified import keys, signature, signed  # noqa: F401 (keys is a fixture)
 
 DONE = "Atualização concluída!"

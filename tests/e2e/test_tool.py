@@ -14,8 +14,8 @@ import pytest
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
 
-from conftest import FOLDER, Cp437Name, Utf8Unflagged, body, html, make_zip, resumable, wine, winpath, zipped
-from test_patch import sha
+from conftest import FOLDER, Cp437Name, Utf8Unflagged, body, html, make_zip, resumable, tree, wine, winpath, zipped
+from test_patch import sha, spans
 from test_selfupdate import build_of
 from test_update import ACCOUNT, DIRECT, DRIVE, USER  # the same Drive link
 from test_verified import spki
@@ -42,12 +42,10 @@ def remote(**keys):
 def manifest_of(data):
     """The manifest of zip `data`: an entry's raw bytes run from its local header to the next
     record (zipfile leaves no gaps), its content is what zipfile extracts."""
-    z = zipfile.ZipFile(io.BytesIO(data))
-    starts = sorted(i.header_offset for i in z.infolist()) + [z.start_dir]
-    ends = dict(zip(starts, starts[1:]))
+    z, at = zipfile.ZipFile(io.BytesIO(data)), spans(data)
     lines = ["velmora-manifest 2", "archive\t%d\t%s" % (len(data), sha(data))]
     for info in z.infolist():
-        raw = data[info.header_offset:ends[info.header_offset]]
+        raw = data[slice(*at[info.filename])]
         tail = "%d\t%d\t%s\t%08x\t%d\t%s" % (info.header_offset, len(raw), sha(raw), info.CRC, info.compress_size,
                                             info.filename.replace("\\", "/"))
         lines.append("D\t" + tail if info.is_dir() else "F\t%d\t%s\t%s" % (info.file_size, sha(z.read(info)), tail))
@@ -129,10 +127,6 @@ ROWS = {  # name: (INI, installed version, replies, a line the check prints, exi
 }
 
 
-def snapshot(folder):
-    return {p.relative_to(folder): p.read_bytes() if p.is_file() else None for p in sorted(folder.rglob("*"))}
-
-
 @pytest.fixture
 def check(build, wine_env, serve, httpserver, tmp_path):
     """Runs `check` on a fresh install folder holding `files`; asserts it left the folder and the
@@ -146,9 +140,9 @@ def check(build, wine_env, serve, httpserver, tmp_path):
         url = httpserver.url_for("").rstrip("/")
         for name, text in files.items():
             (folder / name).write_bytes(text.replace("{url}", url).encode() if isinstance(text, str) else text)
-        before, scratch = snapshot(folder), set(temp.glob("VelmoraTool-*"))
+        before, scratch = tree(folder), set(temp.glob("VelmoraTool-*"))
         done = wine(env, build / "VelmoraTool.exe", "check", winpath(folder))
-        assert snapshot(folder) == before and set(temp.glob("VelmoraTool-*")) == scratch
+        assert tree(folder) == before and set(temp.glob("VelmoraTool-*")) == scratch
         return done.returncode, done.stdout.decode("utf-8").splitlines()
     return run
 

@@ -10,7 +10,7 @@ import zipfile
 
 import pytest
 
-from conftest import STANDIN, body, make_zip, resumable, seen, wait_until, wine, winpath
+from conftest import STANDIN, body, html, make_zip, resumable, seen, tree, wait_until, wine, winpath
 
 E1 = "Launcher desatualizado! Acesse o site."
 E2 = "Configure as URLs no launcher_config.ini"
@@ -38,14 +38,12 @@ KEPT = {"version.txt": (OLD + "\r\n").encode(), "version.txt.new": False, "_tmp_
 DRIVE = "https://drive.google.com/file/d/1VelmoraZip_x/view?usp=sharing"
 DIRECT = "drive.google.com/uc?export=download&confirm=t&id=1VelmoraZip_x"
 FORM = "drive.usercontent.google.com/download?id=1VelmoraZip_x&export=download&confirm=t&uuid=9f"
-PAGE = body(('<!DOCTYPE html><html><form id="download-form" action="https://%s" method="get"><input type="hidden" '
-             'name="uuid" value="9f"></form></html>' % FORM.rpartition("&")[0].replace("&", "&amp;")).encode(),
-            content_type="text/html; charset=utf-8")
+PAGE = html('<!DOCTYPE html><html><form id="download-form" action="https://%s" method="get"><input type="hidden" '
+            'name="uuid" value="9f"></form></html>' % FORM.rpartition("&")[0].replace("&", "&amp;"))
 USER = "drive.usercontent.google.com/download?id=1VelmoraZip_x&export=download&confirm=t"
 ACCOUNT = USER.replace("&confirm", "&authuser=0&confirm")
-QUOTA = body(b'<html><head><title>Google Drive - Quota exceeded</title></head><body><p class="uc-error-subcaption">'
-             b'Too many users have viewed or downloaded this file recently.</p></body></html>', status=403,
-             content_type="text/html; charset=utf-8")
+QUOTA = html('<html><head><title>Google Drive - Quota exceeded</title></head><body><p class="uc-error-subcaption">'
+             'Too many users have viewed or downloaded this file recently.</p></body></html>', 403)
 OUT_OF_QUOTA = {DIRECT: QUOTA, USER: QUOTA, ACCOUNT: QUOTA, "/gone.zip": ("gone", 404)}
 SWITCH = "Fonte 1 de 2 indisponível. Tentando a próxima..."
 UPDATED = {"version": "Versão: " + NEW}
@@ -149,11 +147,6 @@ def test_update_pass(install, serve, httpserver, google, files, replies, ending,
     assert ([name for name, _, _ in inst.calls()], seen(httpserver)) == (tools, requests)
     if then:
         then(inst, serve, httpserver)
-
-
-def tree(folder):
-    """Every file (its bytes) and folder (None) under `folder`, by relative path."""
-    return {p.relative_to(folder).as_posix(): None if p.is_dir() else p.read_bytes() for p in folder.rglob("*")}
 
 
 def damaged(data):
