@@ -13,12 +13,13 @@ from pathlib import Path
 import pytest
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
+from werkzeug import Response
 
 from conftest import FOLDER, Cp437Name, Utf8Unflagged, body, html, make_zip, resumable, tree, wine, winpath, zipped
 from test_patch import sha, spans
 from test_selfupdate import build_of
 from test_update import ACCOUNT, DIRECT, DRIVE, USER  # the same Drive link
-from test_verified import spki
+from test_verified import signature, signed, spki
 
 CLIENT = {"velmoraclient.exe": b"MZ" + bytes(4000), "data/readme.txt": b"dados"}
 CONFIRM = ('<!DOCTYPE html><html><form id="download-form" action="https://%s&amp;at=X" method="get"><input '
@@ -58,6 +59,12 @@ CLIENT_ZIP = zipped(CLIENT)  # once: entries carry the time they were written
 GOOD = {"/v.txt": "1.0.1\r\n", "/u.zip": CLIENT_ZIP}
 PATCHED = remote(VersionURL="{url}/v.txt", UpdateURL="{url}/u.zip", UpdateManifest="{url}/u.manifest")
 PATCHES = {"/cfg.txt": PATCHED, "/v.txt": "1.0.1", "/u.zip": resumable(CLIENT_ZIP), "/u.manifest": manifest_of(CLIENT_ZIP)}
+
+# Under a publisher key the manifest must carry its signature and describe the archive UpdateSHA256 names.
+KEY = ec.generate_private_key(ec.SECP256R1())
+KEYED = ini(ConfigURL="{url}/cfg.txt", UpdatePublicKey=spki(KEY))
+RELEASE = PATCHED + "UpdateVersion=1.0.1\nUpdateSHA256=%s\nUpdateSignature=%s\n" % (sha(CLIENT_ZIP), signature(KEY, CLIENT_ZIP))
+SIGNED_RELEASE = lambda request: Response(signed(RELEASE.replace("{url}", request.host_url.rstrip("/")).encode(), KEY))  # noqa: E731
 
 ROWS = {  # name: (INI, installed version, replies, a line the check prints, exit code)
     "current": (PLAIN, "1.0.1", GOOD, "OK    Versão publicada igual à instalada", 0),
@@ -122,6 +129,14 @@ ROWS = {  # name: (INI, installed version, replies, a line the check prints, exi
     "mirror serving another archive": (ini(VersionURL="{url}/v.txt", UpdateURL="{url}/u.zip {url}/old.zip"), "1.0.0",
                                        dict(GOOD, **{"/old.zip": zipped({"velmoraclient.exe": b"MZ" + bytes(999)})}),
                                        "ERRO  UpdateURL (2 de 2): serve outro arquivo que a primeira fonte", 1),
+    "signed manifest under a key": (KEYED, "1.0.0", dict(PATCHES, **{"/cfg.txt": SIGNED_RELEASE, "/u.manifest": signed(
+        manifest_of(CLIENT_ZIP).encode(), KEY)}), "OK    UpdateManifest: assinado, assinatura confere com UpdatePublicKey", 0),
+    "unsigned manifest under a key": (KEYED, "1.0.0", dict(PATCHES, **{"/cfg.txt": SIGNED_RELEASE}),
+                                      "ERRO  UpdateManifest: não assinado (o launcher o ignora", 1),
+    "signed manifest of another archive": (KEYED, "1.0.0", dict(PATCHES, **{"/cfg.txt": SIGNED_RELEASE, "/u.manifest": signed(
+        manifest_of(zipped({"a": b"b"})).encode(), KEY)}), "ERRO  UpdateManifest: descreve outro arquivo", 1),
+    "no key, no manifest digest": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/cfg.txt": RELEASE}), "ERRO  UpdateManifest: sem "
+                                   "UpdatePublicKey, com UpdateSHA256 e sem UpdateManifestSHA256 (o launcher o ignora", 1),
     "manifest key misspelt": (WITH_CONFIG, "1.0.0", dict(GOOD, **{"/cfg.txt": PATCHED.replace("Manifest", "Manfest")}),
                               'ERRO  ConfigURL: chave desconhecida "UpdateManfest" (ignorada): escreva "UpdateManifest"', 1),
 }
@@ -273,30 +288,6 @@ def test_manifest_refused(build, wine_env, tmp_path, name):
     lines = done.stderr.decode("utf-8").splitlines()
     assert done.returncode == 1 and lines[0].startswith("ERRO  " + says) and not (tmp_path / "m.txt").exists(), lines
     assert wine(wine_env, build / "VelmoraTool.exe", "manifest").returncode == 2
-
-
-@pytest.mark.parametrize("case", ["signed", "unsigned", "signed, of another archive", "no key, no manifest digest"])
-def test_manifest_under_a_key(build, wine_env, check, httpserver, tmp_path, case):
-    """Under a publisher key the manifest must carry its signature (sign-config makes it) and
-    describe the archive UpdateSHA256 names."""
-    tool = lambda *args: wine(wine_env, build / "VelmoraTool.exe", *args)
-    public, key = spki(signing_key(tmp_path)), winpath(tmp_path / "pkcs8.pem")
-    (tmp_path / "u.zip").write_bytes(CLIENT_ZIP)
-    published = tool("sign", winpath(tmp_path / "u.zip"), key).stdout.decode().split()
-    url = httpserver.url_for("").rstrip("/")
-    (tmp_path / "cfg.txt").write_text(PATCHED.replace("{url}", url) + "UpdateVersion=1.0.1\n" + "\n".join(published) + "\n")
-    (tmp_path / "u.manifest").write_text(manifest_of(zipped({"a": b"b"}) if "another" in case else CLIENT_ZIP))
-    for name in ["cfg.txt"] + (["u.manifest"] if case.startswith("signed") else []):
-        assert tool("sign-config", winpath(tmp_path / name), key).returncode == 0
-    replies = dict(PATCHES, **{"/cfg.txt": (tmp_path / "cfg.txt").read_text(), "/u.manifest": (tmp_path / "u.manifest").read_bytes()})
-    keyed = {} if case.startswith("no key") else {"UpdatePublicKey": public}
-    code, out = check({"launcher_config.ini": ini(ConfigURL="{url}/cfg.txt", **keyed), "version.txt": "1.0.0"}, replies)
-    expected = {"signed": "OK    UpdateManifest: assinado, assinatura confere com UpdatePublicKey",
-                "unsigned": "ERRO  UpdateManifest: não assinado (o launcher o ignora",
-                "signed, of another archive": "ERRO  UpdateManifest: descreve outro arquivo",
-                "no key, no manifest digest": "ERRO  UpdateManifest: sem UpdatePublicKey, com UpdateSHA256 e sem "
-                                              "UpdateManifestSHA256 (o launcher o ignora"}[case]
-    assert any(line.startswith(expected) for line in out) and code == (0 if case == "signed" else 1), "\n".join(out)
 
 
 @pytest.mark.parametrize("served, published, line", [
