@@ -147,8 +147,8 @@ def dripped_head(request):
     return Response(b"")
 
 
-@pytest.mark.parametrize("reply, seconds", [(body(100 << 20, content_type="text/plain"), None),
-                                            (body(100 << 20, chunked=True, content_type="text/plain"), None),
+@pytest.mark.parametrize("reply, seconds", [(body(100 << 20, content_type="text/plain", pause=0.005), None),
+                                            (body(100 << 20, chunked=True, content_type="text/plain", pause=0.005), None),
                                             (body(1000, piece=1, pause=3, content_type="text/plain"), 45),
                                             (dripped_head, 45)],
                          ids=["100 MB, stated length", "100 MB, chunked", "a byte every 3 s", "headers a byte every 3 s"])
