@@ -177,17 +177,10 @@ def zipped(entries, build=None, deflated=()):
     return buf.getvalue()
 
 
-class Unseekable(io.RawIOBase):
+class Unseekable(io.BytesIO):
     """A stream zipfile cannot seek back in, so it follows each entry with a data descriptor."""
-    def __init__(self):
-        self.data = bytearray()
-
-    def writable(self):
-        return True
-
-    def write(self, b):
-        self.data += b
-        return len(b)
+    def seek(self, *args):
+        raise OSError("not seekable")
 
 
 class Cp437Name(zipfile.ZipInfo):
@@ -216,7 +209,7 @@ def make_zip(entries, stream=False, zip64=False, names=zipfile.ZipInfo):
             data, info.compress_type = content if isinstance(content, tuple) else (content, zipfile.ZIP_DEFLATED)
             with z.open(info, "w", force_zip64=zip64) as f:
                 f.write(data)
-    return bytes(out.data) if stream else out.getvalue()
+    return out.getvalue()
 
 
 @pytest.fixture
