@@ -1,6 +1,7 @@
 // Test driver: one download, then one JSON line with its result, every progress call as
 // [received, expected, milliseconds since the start], and for the archive the pauses announced
-// before resumptions, the restarts from zero and the SHA-256 of the bytes seen.
+// before resumptions, the restarts from zero, the SHA-256 of the bytes seen and whether a Drive host
+// said its quota was used up.
 //   fetch.exe <url> <destination>                                  DownloadFile
 //   fetch.exe <urls> <archive> <version> <first wait ms> <stall ms> [digest]
 //                        DownloadFromSources; "digest": as with a published digest
@@ -28,7 +29,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::optional<Sha256> hash(std::in_place);
     int restarts = 0;
+    bool quota = false;
     ArchiveHooks hooks;
+    hooks.driveQuota = [&] { quota = true; };
     hooks.progress = progress;
     hooks.waiting = [&](DWORD seconds) { waits += (waits.empty() ? "" : ", ") + std::to_string(seconds); };
     hooks.restarting = [&] { hash.emplace(), ++restarts; };
@@ -36,7 +39,9 @@ int wmain(int argc, wchar_t** argv) {
     const ResumePolicy policy = {5, static_cast<DWORD>(_wtoi(argv[4])), static_cast<DWORD>(_wtoi(argv[5]))};
     const bool ok = DownloadFromSources(SplitSources(argv[1]), argv[3], argv[2], hooks, argc == 7, nullptr, policy);
     for (wchar_t c : FormatSha256Hex(hash->Finish().value_or(std::array<uint8_t, 32>{}))) digest += static_cast<char>(c);
-    std::printf("{\"ok\": %s, \"calls\": [%s], \"waits\": [%s], \"restarts\": %d, \"sha256\": \"%s\"}\n",
-                ok ? "true" : "false", calls.c_str(), waits.c_str(), restarts, digest.c_str());
+    std::printf("{\"ok\": %s, \"calls\": [%s], \"waits\": [%s], \"restarts\": %d, \"sha256\": \"%s\", "
+                "\"quota\": %s}\n",
+                ok ? "true" : "false", calls.c_str(), waits.c_str(), restarts, digest.c_str(),
+                quota ? "true" : "false");
     return 0;
 }

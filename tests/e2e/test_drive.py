@@ -2,7 +2,7 @@
 Google's hosts: the requests in the order they arrive, and what reaches the destination."""
 import pytest
 
-from conftest import OLD, body, html, seen
+from conftest import OLD, body, html, seen, winpath
 
 ID = "1AbC-Zz_09"
 SHARE = "drive.google.com/file/d/%s/view?usp=sharing" % ID
@@ -53,3 +53,13 @@ def test_drive_link(fetch, serve, httpserver, google, link, replies, ok, request
     got_ok, _, data = fetch("https://" + link, env=google)
     assert (got_ok, data) == (ok, ARCHIVE if ok else OLD)
     assert seen(httpserver) == requests
+
+
+def test_quota_notice_past_the_retry_pages_deadline(fetch, serve, httpserver, google, tmp_path):
+    """The archive's last try reads its refused page for a quota notice for 30 s at most: one that
+    trickles in later is an ordinary refusal."""
+    trickled = body(b"<html>" + b" " * 40 + b"Quota exceeded</html>", status=403, piece=1, pause=1,
+                    content_type="text/html")
+    serve({DIRECT: html("<html></html>"), USER: html("<html></html>", 403), ACCOUNT: trickled})
+    got = fetch("https://" + SHARE, env=google, dest=winpath(tmp_path / "u.zip"), archive=("1", 0, 5000))
+    assert (got["ok"], got["quota"], seen(httpserver)) == (False, False, [DIRECT, USER, ACCOUNT])

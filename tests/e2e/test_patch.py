@@ -165,16 +165,19 @@ def test_no_stale_record_after_a_full_update_without_manifest(install, serve, ht
 
 
 def test_ranges_from_the_next_address(install, serve, httpserver, build, manifest):
-    """Neither a Drive link nor the first web address answers ranges: the patch asks the next one."""
-    new = zipped(NEW, build)
+    """Neither a Drive link nor the first web address answers ranges: the patch asks the next one, within
+    the player's download cap."""
+    new, times = zipped(NEW, build), []
+    second = resumable(new)
     serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(new),
-           "/u.zip": resumable(new, ranges=False), "/m2.zip": resumable(new)})
+           "/u.zip": resumable(new, ranges=False),
+           "/m2.zip": lambda request: times.append(time.monotonic()) or second(request)})
     sources = "https://drive.google.com/file/d/1x/view {url}/u.zip {url}/m2.zip"
-    inst = install(installed(OLD, INI.replace("{url}/u.zip", sources)))
+    inst = install(installed(OLD, INI.replace("{url}/u.zip", sources) + "MaxDownloadKBps=64\r\n"))
     update(inst)
     mirror = [r.headers.get("Range") for r, _ in httpserver.log if r.path == "/m2.zip"]
     assert bin_holds(inst, NEW) and ranges_asked(httpserver) == asked(new, [CANCAO, README_])
-    assert mirror == asked(new, [CANCAO, README_], [ILHA])
+    assert mirror == asked(new, [CANCAO, README_], [ILHA]) and times[1] - times[0] > 2.5  # 200 KiB at 64 KiB/s
 
 
 FALLBACKS = [  # name, archive digest and signature in the configuration, the manifest's digest there, manifest of
@@ -487,14 +490,15 @@ def test_a_patched_install_mends_itself(install, serve, httpserver, build, manif
 
 
 def test_without_a_manifest_nothing_is_mended(install, serve, httpserver):
-    """A missing recorded file stays missing at start; the menu's check, dropped while a pass runs, then
-    says why it cannot run."""
+    """A missing recorded file stays missing at start, while the part of an older download goes; the
+    menu's check, dropped while a pass runs, then says why it cannot run."""
     serve({"/v.txt": lambda request: (time.sleep(2), Response("1"))[1], "/cfg.txt": "[Launcher]\n"})
     line = "%s 5 1 data/gone.pak\n" % ("0" * 64)
-    inst = install(dict(installed(OLD), **{RECORD: line}))
+    inst = install(dict(installed(OLD), **{RECORD: line, "update_temp.zip.part": b"PK older"}))
     inst.probe("wait-window", 20000, "wait-status", 20000, "Verificando atualizações...", *CHECK,
                "wait-status", 20000, CURRENT, "wait-enabled", 5000)
     versions = lambda: [r.path for r, _ in httpserver.log].count("/v.txt")  # noqa: E731
     assert versions() == 1 and (inst.dir / RECORD).read_text() == line
+    assert not (inst.dir / "update_temp.zip.part").exists()
     update(inst, "Verificação indisponível: o servidor não publica um manifesto.", "sleep", 300, *CHECK)
     assert versions() == 2 and ranges_asked(httpserver) == [] and not (inst.dir / "bin/data/gone.pak").exists()

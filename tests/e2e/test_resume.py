@@ -56,6 +56,7 @@ ROWS = [  # name, handler, ok, seconds announced before each resumption, restart
     # A changed file's piece: from zero; a piece asked for the whole: a failure.
     ("206 of a changed file", changes_validator(resumable(DATA, drops=[2 * Q]), True), True, [1, 1], 2, None),
     ("206 to a request for the whole file", body(DATA, status=206), False, [], 0, None),
+    ("a web page sent as a file", body(b"<!DOCTYPE html>" + DATA[:5000]), False, [], 1, None),
     # A 416: the file is now shorter than the part, which goes; the next try starts from zero.
     ("416 to a resumption", refuses_ranges(body(b"", status=416), resumable(DATA, drops=[2 * Q])), True, [1, 1], 2,
      2 * Q + len(DATA)),

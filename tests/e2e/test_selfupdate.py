@@ -2,8 +2,11 @@
 beside it, checked, swapped in and started, taking over the folder and the window; any refusal ends
 as before. And a launcher handed the folder waits for the one handing it over."""
 import hashlib
+import os
 import subprocess
 import threading
+import time
+from pathlib import Path
 
 import pefile
 import pytest
@@ -37,6 +40,7 @@ ROWS = [  # served launcher, its digest published, signed (None: no key), the ba
     pytest.param("self", "served", None, 100, id="new build too old"),
     pytest.param("next", "served", False, 100, id="no signature under a key"),
     pytest.param("liar", "served", None, "heir", id="version text claims a newer build"),
+    pytest.param("huge", "served", None, 0, id="larger than a launcher can be"),  # turned down by its length
 ]
 
 
@@ -45,7 +49,8 @@ def test_self_update(install, serve, httpserver, build, keys, served, digest, un
     old, new = (build / "VelmoraLauncher.exe").read_bytes(), (build / "tests/launcher_next.exe").read_bytes()
     wanted = build_of(build / "tests/launcher_next.exe")
     exe = {"next": new, "self": old, "html": "<!DOCTYPE html><html><title>Manutenção</title></html>".encode(),
-           "liar": claiming(old, build_of(build / "VelmoraLauncher.exe"), wanted)}[served]
+           "liar": claiming(old, build_of(build / "VelmoraLauncher.exe"), wanted),
+           "huge": bytes((64 << 20) + 1)}[served]
     key, _ = keys["publisher"]
     lines = "[Launcher]\r\nMinLauncherBuild=%d\r\nSiteUrl=ftp://nada\r\nLauncherURL=%s/l.exe\r\nLauncherSHA256=%s\r\n" % (
         wanted, httpserver.url_for("").rstrip("/"), hashlib.sha256(exe if digest == "served" else exe + b"!").hexdigest())
@@ -82,7 +87,9 @@ def test_self_update(install, serve, httpserver, build, keys, served, digest, un
 
 def test_heir_waits_for_its_predecessor(install, serve, httpserver):
     """Started with the folder handed over while the first launcher still runs, it asks nothing
-    until that one has ended, then runs its own pass; a plain start meanwhile leaves."""
+    until that one has ended, then runs its own pass; a plain start meanwhile leaves. The first one
+    left none of its remote texts' temporary files."""
+    started = time.time()
     first = install({"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n",
                      "version.txt": "1.0.1"})
     asked_while_first_ran = []
@@ -98,3 +105,5 @@ def test_heir_waits_for_its_predecessor(install, serve, httpserver):
     assert first.proc.wait(20) == 0
     first.probe("wait-window", 20000, "wait-status", 30000, CURRENT, "close", "wait-gone", 10000)
     assert heir.wait(20) == 0 and asked_while_first_ran == [True, False]
+    temp = next(Path(os.environ["WINEPREFIX"]).glob("drive_c/users/*/Temp"))
+    assert not [p for p in temp.glob("velmora-text-%d-*" % pid["pid"]) if p.stat().st_mtime >= started]

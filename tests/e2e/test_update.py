@@ -30,10 +30,11 @@ OLD, NEW = "1.0.1-Beta", "1.0.1-beta"  # differing in letter case only, which is
 CLIENT = {"velmoraclient.exe": STANDIN, "data/readme.txt": b"Velmora client data\r\n"}
 INSTALL = {"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n",
            "version.txt": OLD + "\r\n", "_tmp_version_check.txt": "9.9.9 left by a failed check",
+           "update_staging.txt.new": "velmora-staging complete\n9.9.9",  # a launcher stopped while writing the journal
            "powershell.exe.action": "unzip", "tar.exe": b"MZ planted beside the launcher: never to be run",
            "bin/keep.txt": b"not in the archive"}
 KEPT = {"version.txt": (OLD + "\r\n").encode(), "version.txt.new": False, "_tmp_version_check.txt": False,
-        "update_staging": False, "update_staging.txt": False}
+        "update_staging": False, "update_staging.txt": False, "update_staging.txt.new": False}
 # The archive as a Drive share link whose direct link answers with the virus-scan page; its form leads to the file.
 DRIVE = "https://drive.google.com/file/d/1VelmoraZip_x/view?usp=sharing"
 DIRECT = "drive.google.com/uc?export=download&confirm=t&id=1VelmoraZip_x"
@@ -175,10 +176,14 @@ STAGED = [  # archive, files over INSTALL, ending
 @pytest.mark.parametrize("archive, files, ending", STAGED)
 def test_bin_is_replaced_whole_or_not_at_all(install, serve, archive, files, ending):
     """The real tar unpacks beside bin; bin changes only once all of it is there, a read-only file in
-    it is replaced and one the archive lacks stays. A set left staged is finished at the next start."""
+    it is replaced and one the archive lacks stays. A set left staged is finished at the next start; a
+    read-only file an unpacking stopped part-way left there goes first."""
     serve({"/v.txt": NEW, "/u.zip": archive})
     inst = install(dict(INSTALL, **files, **{"bin/" + name: data for name, data in BIN.items()}), start=False)
     (inst.dir / "bin/data/readme.txt").chmod(0o444)
+    (inst.dir / "update_staging/data").mkdir(parents=True)
+    (inst.dir / "update_staging/data/readme.txt").write_bytes(b"half")
+    (inst.dir / "update_staging/data/readme.txt").chmod(0o444)
     before, updated = tree(inst.dir / "bin"), dict(tree(inst.dir / "bin"), **UPDATED)
     if ending == HELD:  # the crash reporter holds its own exe open; it is listed last, after every other file
         holder = subprocess.Popen(["wine", inst.dir / "bin/zcrash.exe", "hold", "60"], cwd=inst.dir.parent, env=inst.env,
@@ -190,6 +195,8 @@ def test_bin_is_replaced_whole_or_not_at_all(install, serve, archive, files, end
     assert tree(inst.dir / "bin") == (updated if ending == E9 else before)
     assert [(inst.dir / name).exists() for name in ("update_temp.zip", "update_staging")] == [ending == E7, ending == HELD]
     if ending == HELD:
+        inst.start()  # still held at the next start: said again, and Play is handed back
+        inst.probe("wait-window", 20000, "wait-status", 30000, HELD, "wait-enabled", 5000, "close", "wait-gone", 10000)
         holder.kill()
         holder.wait()
         os.replace(inst.dir / "update_staging/data/readme.txt", inst.dir / "bin/data/readme.txt")  # moved before the stop
