@@ -12,7 +12,7 @@ import pefile
 import pytest
 from werkzeug import Response
 
-from conftest import seen
+from conftest import body, seen
 from test_verified import keys, signature, signed  # noqa: F401 (keys is a fixture)
 
 EXE = "Jogar Velmora.exe"  # the operator may rename the launcher
@@ -58,7 +58,8 @@ def test_self_update(install, serve, httpserver, build, keys, served, digest, un
     shown = threading.Event()  # the new launcher is sent once the old one's window has moved and says what it does
     kind = "text/html" if served == "html" else "application/octet-stream"
     serve({"/cfg.txt": signed(config, key) if under_key is not None else config, "/v.txt": "1.0.1",
-           "/l.exe": lambda request: shown.wait(30) and Response(exe, content_type=kind)})
+           # Paced, so that Wine's drain of a refused body ends at once instead of reading it all.
+           "/l.exe": lambda request: shown.wait(30) and body(exe, content_type=kind, pause=0.005)(request)})
     inst = install({"launcher_config.ini": INI + ("UpdatePublicKey=%s\r\n" % keys["publisher"][1]
                                                   if under_key is not None else ""), "version.txt": "1.0.1"},
                    start=False)
