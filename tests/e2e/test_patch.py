@@ -59,6 +59,12 @@ def asked(archive, *groups):
     return ["bytes=%d-%d" % (at[group[0]][0], at[group[-1]][1] - 1) for group in groups]
 
 
+def publish(serve, listed, archive, **more):
+    """Serves version 2, a configuration naming the manifest `listed`, and `archive` (a handler)."""
+    serve(dict({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": listed,
+                "/u.zip": archive}, **more))
+
+
 def ranges_asked(server):
     return [r.headers.get("Range") for r, _ in server.log if r.path == "/u.zip"]
 
@@ -84,8 +90,7 @@ def test_patch_fetches_only_what_bin_lacks(install, serve, httpserver, build, ma
     """The first patch after an older launcher hashes bin; then a damaged file is repaired, while a file
     whose size and time still match the record is taken at its word; then only the version changes."""
     new, published = zipped(NEW, build), ["2"]
-    serve({"/v.txt": lambda request: Response(published[0]), "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n",
-           "/m.txt": manifest(new), "/u.zip": resumable(new)})
+    publish(serve, manifest(new), resumable(new), **{"/v.txt": lambda request: Response(published[0])})
     inst = install(installed(OLD))
     update(inst)
     assert bin_holds(inst, NEW) and (inst.dir / RECORD).exists() and not (inst.dir / "update_temp.zip").exists()
@@ -111,8 +116,7 @@ def test_drop_and_restart_mid_patch(install, serve, httpserver, build, manifest)
     new = zipped(NEW, build)
     at = spans(new)
     middle = {name: sum(at[name]) // 2 for name in (README_, ILHA)}
-    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(new),
-           "/u.zip": resumable(new, drops=[middle[README_], (middle[ILHA], 60)])})
+    publish(serve, manifest(new), resumable(new, drops=[middle[README_], (middle[ILHA], 60)]))
     inst = install(installed(OLD))
     inst.probe("wait-window", 20000, "wait-status", 60000, "Conexão interrompida. Retomando em 1 s...",
                "wait-status", 10000, "Baixando... *", "sleep", 2000, "close", "wait-gone", 10000)
@@ -134,8 +138,7 @@ def test_a_patch_the_disk_has_no_room_for(small_disk, install, serve, httpserver
     """The entries a patch lacks are weighed against the disk's room before any is asked for."""
     keep, old, new = (random.Random(n).randbytes(3 << 20) for n in (1, 2, 3))
     archive = zipped({"velmoraclient.exe": STANDIN, "keep.pak": keep, "big.pak": new}, build)
-    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(archive),
-           "/u.zip": resumable(archive)})
+    publish(serve, manifest(archive), resumable(archive))
     inst = install(installed({"velmoraclient.exe": STANDIN, "keep.pak": keep, "big.pak": old}))
     state, = inst.probe("wait-window", 20000, "wait-status", 60000, "Espaço insuficiente *", "wait-enabled", 5000,
                         "dump", "close")
@@ -169,9 +172,8 @@ def test_ranges_from_the_next_address(install, serve, httpserver, build, manifes
     the player's download cap."""
     new, times = zipped(NEW, build), []
     second = resumable(new)
-    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(new),
-           "/u.zip": resumable(new, ranges=False),
-           "/m2.zip": lambda request: times.append(time.monotonic()) or second(request)})
+    publish(serve, manifest(new), resumable(new, ranges=False),
+            **{"/m2.zip": lambda request: times.append(time.monotonic()) or second(request)})
     sources = "https://drive.google.com/file/d/1x/view {url}/u.zip {url}/m2.zip"
     inst = install(installed(OLD, INI.replace("{url}/u.zip", sources) + "MaxDownloadKBps=64\r\n"))
     update(inst)
@@ -316,8 +318,7 @@ def test_big_stored_files_cost_their_changed_chunks(install, serve, httpserver, 
                                                      server, fetched):
     archive = zipped(dict(BASE, **{BIG: new}), build, deflated=(BIG,) if deflated else ())
     published = manifest(archive)
-    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": published,
-           "/u.zip": resumable(archive, **server)})
+    publish(serve, published, resumable(archive, **server))
     files = installed(dict(BASE, **({BIG: old} if old else {})))
     if deflated:
         del files["tar.exe.action"]  # the stand-in unpacks stored entries only: the real tar
@@ -343,8 +344,7 @@ def test_drop_and_restart_mid_chunk(install, serve, httpserver, build, manifest)
     published = manifest(archive)
     first, second = missing_chunks(manifest(zipped(dict(BASE, **{BIG: PACK}), build)), published)
     middle = [sum(map(int, r[6:].split("-"))) // 2 for r in (first, second)]
-    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": published,
-           "/u.zip": resumable(archive, drops=[middle[0], (middle[1], 60)])})
+    publish(serve, published, resumable(archive, drops=[middle[0], (middle[1], 60)]))
     inst = install(installed(dict(BASE, **{BIG: PACK})))
     inst.probe("wait-window", 20000, "wait-status", 60000, "Conexão interrompida. Retomando em 1 s...",
                "wait-status", 10000, "Baixando... *", "sleep", 2000, "close", "wait-gone", 10000)
@@ -359,8 +359,7 @@ def test_a_pack_changed_under_its_recorded_stamp(install, serve, httpserver, bui
     its digest stops it before bin, and the full download mends the pack."""
     new = edited(PACK, 0.3, cut=1, put=b"?")
     archive = zipped(dict(BASE, **{BIG: new}), build)
-    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(archive),
-           "/u.zip": resumable(archive)})
+    publish(serve, manifest(archive), resumable(archive))
     inst = install(installed(dict(BASE, **{BIG: edited(PACK, 0.8, cut=1, put=b"?")})), start=False)
     stamp = 1700000000
     os.utime(inst.dir / "bin" / BIG, (stamp, stamp))
@@ -420,8 +419,7 @@ def test_zips_as_operators_make_them(install, serve, httpserver, build, wine_env
     older["velmoraclient.exe"] = b"MZ older"
     files = installed(older, INI)
     del files["tar.exe.action"]  # the real tar
-    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": listed.encode(),
-           "/u.zip": resumable(archive.read_bytes())})
+    publish(serve, listed.encode(), resumable(archive.read_bytes()))
     inst = install(files)
     update(inst)
     told = (inst.dir / "bsdtar.log").read_text() if (inst.dir / "bsdtar.log").exists() else "tar never ran"
@@ -439,8 +437,7 @@ def test_a_patched_install_mends_itself(install, serve, httpserver, build, manif
     file outside the manifest, and then finds nothing."""
     new = zipped(NEW, build)
     server = resumable(new)
-    serve({"/v.txt": "2", "/cfg.txt": "[Launcher]\nUpdateManifest={url}/m.txt\n", "/m.txt": manifest(new),
-           "/u.zip": server})
+    publish(serve, manifest(new), server)
     inst = install(installed(OLD))
     update(inst)
     for gone in (CANCAO, ILHA):
