@@ -11,6 +11,9 @@
 
 #include "patch/chunk_rule.h"
 
+// A manifest lists every entry in a line of about 250 bytes: this is room for some 60000.
+constexpr uint64_t kManifestBytes = uint64_t{16} << 20;
+
 struct ManifestEntry {
     std::string path;     // UTF-8, '/' separated, relative to bin; a folder ends with '/'
     bool folder = false;  // folders carry no content; they are listed so empty ones exist

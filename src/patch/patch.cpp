@@ -24,8 +24,6 @@
 
 namespace {
 
-// A manifest lists every entry in a line of about 250 bytes: this is room for some 60000.
-const uint64_t kManifestLimit = uint64_t{16} << 20;
 // What a local header can take: 30 fixed bytes, a name and an extra field of up to 64 KiB each.
 const uint64_t kLocalHeaderMax = 30 + 2 * 0xFFFF;
 const DWORD kProgressIntervalMs = 100;
@@ -44,7 +42,7 @@ std::wstring RebuiltFile(const std::wstring& archive, size_t entry) {
 // archive's is, and it must be made for the archive the configuration names: otherwise the patch
 // would install what the full download refuses.
 std::optional<Manifest> FetchManifest() {
-    const std::optional<std::string> bytes = FetchRemoteBytes(g_config.UpdateManifest, kManifestLimit);
+    const std::optional<std::string> bytes = FetchRemoteBytes(g_config.UpdateManifest, kManifestBytes);
     if (!bytes) return std::nullopt;
     if (!ManifestUsable(*bytes, g_config.UpdateManifestSHA256, g_config.UpdateSHA256, g_config.UpdatePublicKey))
         return std::nullopt;

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "app/state.h"
-#include "net/download.h"
 #include "net/drive.h"
 #include "net/headers.h"
+#include "net/remote_text.h"
 #include "net/request.h"
 #include "net/sources.h"
 #include "patch/manifest.h"
@@ -24,17 +24,13 @@
 
 namespace {
 
-// The launcher reads a manifest of up to 16 MiB, with the time-outs of its other remote texts.
-const FetchLimits kManifestLimits = {uint64_t{16} << 20, {15000, 15000, 15000}};
 // Entries re-hashed through ranges: a few, and none so large that the check downloads it again.
 const size_t kSampleEntries = 3;
 const uint64_t kSampleLimit = uint64_t{64} << 20;
 
 std::optional<std::string> FetchManifest(Report& report, const std::wstring& url) {
-    const std::wstring path = g_baseDir + L"\\manifest.tmp";
-    std::optional<std::string> bytes;
-    if (DownloadFile(url, path, ProgressCallback(), kManifestLimits)) bytes = ReadFileBytes(path);
-    DeleteFileW(path.c_str());
+    // As the launcher reads it: its size limit, and the deadline of its other remote texts.
+    std::optional<std::string> bytes = FetchRemoteBytes(url, kManifestBytes);
     const std::vector<SeenRequest> seen = TakeRequests();
     ReportRequests(report, L"UpdateManifest", seen);
     if (!bytes)

@@ -10,6 +10,7 @@ namespace {
 
 // A remote text's limit in the launcher, and as much of an error page as is worth reading.
 constexpr size_t kTextLimit = size_t{64} * 1024;
+constexpr DWORD kPageDeadlineMs = 10000;
 
 std::vector<SeenRequest> g_seen;
 std::mutex g_seenLock;  // a remote text's fetch given up on may still record its request later
@@ -90,9 +91,11 @@ std::wstring ExplainFailure(const std::vector<SeenRequest>& requests, bool isTex
         const RequestObserver observer = g_requestObserver;
         g_requestObserver = nullptr;
         {
+            // Read for its title and words only: a page trickled byte by byte must not hold the check.
+            const Deadline deadline(kPageDeadlineMs);
             InternetHandle session = OpenSession();
             Response response = session ? OpenUrl(session.get(), requests.back().url, {15000, 15000, 15000}) : Response();
-            if (response) page = ReadAllResponse(response.get(), kTextLimit);
+            if (response) page = ReadAllResponse(response.get(), kTextLimit, &deadline);
         }
         g_requestObserver = observer;
     }
