@@ -31,6 +31,7 @@ STANDIN = object()  # file content: a copy of the stand-in program
 OLD = b"previous contents"  # what a download's destination holds before it
 PATTERN = bytes(range(256)) * 4097  # sliced for bodies given by their size, pieces up to 1 MiB
 GOOGLE = ("drive.google.com", "docs.google.com", "drive.usercontent.google.com")
+MAP_FAILURE = b"failed to map the shared user data"  # now and then Wine cannot start a process
 FOLDER = "Jogo d'Ação ‘Teste’"  # every install folder: blanks, apostrophe, accent, typographic quotes
 
 
@@ -70,7 +71,7 @@ def wine(env, *args):
             out.seek(0)
             err.seek(0)
             done = subprocess.CompletedProcess(ran.args, ran.returncode, out.read(), err.read())
-        if b"failed to map the shared user data" not in done.stderr:
+        if MAP_FAILURE not in done.stderr:
             break
     return done
 
@@ -311,15 +312,24 @@ class Install:
                 (folder / rel).write_bytes(content.replace(b"{url}", url.encode()))
 
     def start(self, cwd=None):
-        self.proc = subprocess.Popen(["wine", self.dir / "VelmoraLauncher.exe"], cwd=cwd or self.dir, env=self.env,
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.cwd, self.err = cwd, tempfile.TemporaryFile()  # a file: Wine's services may inherit it
+        self.proc = subprocess.Popen(["wine", self.dir / "VelmoraLauncher.exe"], cwd=cwd or self.dir,
+                                     env=dict(self.env, WINEDEBUG=self.env.get("WINEDEBUG", "-all") + ",err+all"),
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.err)
 
     def probe(self, *commands):
         """What probe.exe prints for `commands` about this folder's launcher; a wait that runs out
-        fails the test."""
+        fails the test, unless Wine could not start the launcher at all (as `wine` retries)."""
         done = wine(self.env, self.build / "tests/probe.exe", "folder", winpath(self.dir), *commands)
         records = [json.loads(line) for line in done.stdout.decode().splitlines()]
-        assert done.returncode == 0, (done.returncode, records, done.stderr[-2000:])
+        launcher = None
+        if done.returncode and self.proc:
+            self.err.seek(0)
+            launcher = self.proc.poll(), self.err.read()[-2000:]  # its exit code and Wine's errors
+            if launcher[0] is not None and MAP_FAILURE in launcher[1]:
+                self.start(self.cwd)
+                return self.probe(*commands)
+        assert done.returncode == 0, (done.returncode, records, done.stderr[-2000:], launcher)
         return records
 
     def calls(self, folder="", wait=0):
