@@ -12,8 +12,8 @@
 // folder PATH (later commands look only at launcher windows of a program in that folder: tests run
 // side by side, each in folders of its own),
 // move X (the window's left and top edge to X), pid (the launcher's process id),
-// forge TEXT (asks the hidden launcher to start the client TEXT in the shown one's name; reports
-// whether it did).
+// forge TEXT (asks the hidden launcher to start the client TEXT in the shown one's name, as a
+// request of the right form with a guessed secret; reports whether it did).
 // Exits 1 after an {"error": ...} line as soon as a wait runs out.
 #include <windows.h>
 
@@ -223,7 +223,7 @@ int wmain(int argc, wchar_t** argv) {
             GetWindowThreadProcessId(w, &pid);
             Out(L"{\"pid\": " + std::to_wstring(pid) + L"}");
         } else if (cmd == L"forge") {
-            std::wstring text = arg();
+            std::wstring text = std::wstring(32, L'0') + L"\n" + arg();
             const HWND hidden = FirstWindow([](HWND h) { return OfClass(h, L"VelmoraLauncher") && !IsWindowVisible(h) && InFolder(h); });
             COPYDATASTRUCT data = {1, DWORD(text.size() * sizeof(wchar_t)), &text[0]};
             DWORD_PTR done = FALSE;
