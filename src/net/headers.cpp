@@ -66,6 +66,16 @@ bool OffersByteRanges(const std::wstring& acceptRanges) {
     return false;
 }
 
+std::wstring RangeValidator(const std::wstring& etag, const std::wstring& lastModified) {
+    if (!etag.empty() && etag.compare(0, 2, L"W/") != 0) return etag;
+    return lastModified;
+}
+
+std::wstring ResumeValidator(const std::wstring& etag, const std::wstring& lastModified) {
+    const std::wstring validator = RangeValidator(etag, lastModified);
+    return validator.empty() ? etag : validator;
+}
+
 std::wstring ResumeHeaders(uint64_t offset, const std::wstring& validator) {
     const std::wstring range = L"Range: bytes=" + std::to_wstring(offset) + L"-\r\n";
     return validator.empty() ? range : range + L"If-Range: " + validator + L"\r\n";

@@ -20,6 +20,13 @@ std::optional<ContentRange> ParseContentRange(const std::wstring& text);
 // True when an Accept-Ranges value offers byte ranges.
 bool OffersByteRanges(const std::wstring& acceptRanges);
 
+// The validator If-Range may carry: a strong ETag, else the Last-Modified date (a weak ETag never
+// matches a range request); empty when neither is there.
+std::wstring RangeValidator(const std::wstring& etag, const std::wstring& lastModified);
+// The validator a resumption names the file by: RangeValidator's, else a weak ETag (If-Range with
+// it brings the whole file, but it still tells a changed file).
+std::wstring ResumeValidator(const std::wstring& etag, const std::wstring& lastModified);
+
 // The request headers that ask for the rest of a file from `offset` on, but only while it is
 // still the file `validator` (an ETag or a Last-Modified date) names; without a validator, whatever
 // the file now is.

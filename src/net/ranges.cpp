@@ -17,11 +17,6 @@ std::wstring RangeHeaders(const ByteRange& range, const std::wstring& validator)
     return headers;
 }
 
-std::wstring RangeValidator(const std::wstring& etag, const std::wstring& lastModified) {
-    if (!etag.empty() && etag.compare(0, 2, L"W/") != 0) return etag;
-    return lastModified;
-}
-
 bool AnswersRange(DWORD status, const std::wstring& contentRange, const ByteRange& range) {
     const std::optional<ContentRange> answer = ParseContentRange(contentRange);
     return status == 206 && answer && answer->first == range.first && answer->last == range.last &&

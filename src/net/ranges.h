@@ -35,8 +35,5 @@ RangeOutcome FetchRange(HINTERNET session, const std::wstring& url, const ByteRa
 
 // The request headers of one single-range request.
 std::wstring RangeHeaders(const ByteRange& range, const std::wstring& validator);
-// The validator If-Range may carry: a strong ETag, else the Last-Modified date (a weak ETag never
-// matches a range request); empty when neither is there.
-std::wstring RangeValidator(const std::wstring& etag, const std::wstring& lastModified);
 // True for a 206 whose Content-Range is exactly `range`, total included.
 bool AnswersRange(DWORD status, const std::wstring& contentRange, const ByteRange& range);

@@ -70,8 +70,7 @@ void Forget(Transfer& t) {
 }
 
 std::wstring AnswerValidator(HINTERNET response) {
-    std::wstring validator = QueryHeader(response, HTTP_QUERY_ETAG);
-    return validator.empty() ? QueryHeader(response, HTTP_QUERY_LAST_MODIFIED) : validator;
+    return ResumeValidator(QueryHeader(response, HTTP_QUERY_ETAG), QueryHeader(response, HTTP_QUERY_LAST_MODIFIED));
 }
 
 // One request: continues the part when the server agrees, else starts it over from the answer.

@@ -118,8 +118,9 @@ RangeAnswer FetchRange(const std::wstring& url, uint64_t first, uint64_t length,
 // whether ranges are served at all.
 void CheckRangesOf(Report& report, const std::wstring& name, const std::wstring& url,
                    const std::vector<ManifestEntry>& entries, const ServedArchive& served) {
-    // If-Range carries what this address said of the whole; another one's validator would not match.
-    const std::wstring validator = url == served.url ? served.validator : std::wstring();
+    // If-Range carries what this address said of the whole; another one's validator would not match,
+    // and a patch never sends a weak ETag.
+    const std::wstring validator = url == served.url ? RangeValidator(served.validator, L"") : std::wstring();
     std::vector<const ManifestEntry*> samples = Samples(entries);
     const ManifestEntry probe{"", false, 0, {}, 0, 1, {}, 0, 0};
     const bool onlyProbe = samples.empty();

@@ -24,8 +24,8 @@ void Record(const std::wstring& url, HINTERNET request) {
         seen.type = QueryContentType(request);
         seen.length = QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH);
         seen.acceptRanges = QueryHeader(request, HTTP_QUERY_ACCEPT_RANGES);
-        seen.validator = QueryHeader(request, HTTP_QUERY_ETAG);
-        if (seen.validator.empty()) seen.validator = QueryHeader(request, HTTP_QUERY_LAST_MODIFIED);
+        seen.validator = ResumeValidator(QueryHeader(request, HTTP_QUERY_ETAG),
+                                         QueryHeader(request, HTTP_QUERY_LAST_MODIFIED));
     }
     const std::lock_guard<std::mutex> hold(g_seenLock);
     g_seen.push_back(seen);

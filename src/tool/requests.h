@@ -16,7 +16,7 @@ struct SeenRequest {
     std::wstring type;          // Content-Type
     std::wstring length;        // Content-Length, as sent
     std::wstring acceptRanges;  // Accept-Ranges
-    std::wstring validator;     // ETag, else Last-Modified
+    std::wstring validator;     // as a resumption names the file (ResumeValidator)
 };
 
 // From now on every request is recorded; TakeRequests hands over those since the last call.

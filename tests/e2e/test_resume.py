@@ -40,6 +40,8 @@ ROWS = [  # name, handler, ok, seconds announced before each resumption, restart
     ("three drops", resumable(DATA, drops=[Q, 2 * Q, 3 * Q]), True, [1, 1, 1], 1, len(DATA)),
     ("Last-Modified", resumable(DATA, drops=[2 * Q], validator=("Last-Modified", "Sun, 06 Dec 2026 10:00:00 GMT")),
      True, [1], 1, len(DATA)),
+    ("weak ETag beside Last-Modified", resumable(DATA, drops=[2 * Q], validator=("ETag", 'W/"v1"'),
+                                                modified="Sun, 06 Dec 2026 10:00:00 GMT"), True, [1], 1, len(DATA)),
     ("no byte ranges", resumable(DATA, drops=[2 * Q], ranges=False), False, [], 1, 2 * Q),
     ("no validator", resumable(DATA, drops=[2 * Q], validator=None), False, [], 1, 2 * Q),
     ("file changed: 200 restarts", changes_validator(resumable(DATA, drops=[2 * Q])), True, [1], 2,

@@ -131,6 +131,13 @@ ROWS = {  # name: (INI, installed version, replies, a line the check prints, exi
     "patch manifest": (WITH_CONFIG, "1.0.0", PATCHES, "OK    UpdateURL: Range atendido com 206; 2 entrada(s) conferida(s)", 0),
     "manifest of another archive": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.manifest": manifest_of(zipped({"a": b"b"}))}),
                                     "ERRO  UpdateManifest: descreve outro arquivo", 1),
+    # A weak ETag never makes If-Range hold: resumptions name the file by its date, and patches, without
+    # a date, by nothing.
+    "weak ETag beside Last-Modified": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.zip": resumable(
+        CLIENT_ZIP, validator=("ETag", 'W/"v1"'), modified="Sun, 06 Dec 2026 10:00:00 GMT")}),
+        "OK    UpdateURL: retomada possível (Accept-Ranges e validador Sun, 06 Dec 2026 10:00:00 GMT)", 0),
+    "weak ETag alone": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.zip": resumable(CLIENT_ZIP, validator=("ETag", 'W/"v1"'))}),
+                        "OK    UpdateURL: Range atendido com 206; 2 entrada(s) conferida(s)", 0),
     "archive server without ranges": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.zip": CLIENT_ZIP}),
                                       "AVISO UpdateURL: pedido de Range (bytes 0-", 0),
     "error page trickled": (  # read for its title for 10 s, not to its end 2 minutes later
