@@ -130,11 +130,11 @@ def tree(folder):
     return {p.relative_to(folder).as_posix(): None if p.is_dir() else p.read_bytes() for p in folder.rglob("*")}
 
 
-def resumable(data, *, drops=(), validator=("ETag", '"v1"'), modified=None, ranges=True, shift=0, tamper=False):
+def resumable(data, *, drops=(), validator=("ETag", '"v1"'), modified=None, ranges=True, shift=0, grown=0, tamper=False):
     """A handler serving `data` as a file that can be continued: a single Range whose If-Range
     matches the validator or the Last-Modified date `modified` (a weak ETag never does), or that has
-    none, gets its 206 (its Content-Range moved by `shift`, to fake
-    a wrong one; its last byte flipped when `tamper`). An answer ends early at the first of `drops`
+    none, gets its 206 (its Content-Range moved by `shift`, or its total
+    by `grown`, to fake a wrong one; its last byte flipped when `tamper`). An answer ends early at the first of `drops`
     inside it, which is then used up: a drop is an offset into the file, or (offset, seconds of
     silence before the close). `validator` may be changed between requests; `served` counts the body
     bytes sent."""
@@ -148,7 +148,7 @@ def resumable(data, *, drops=(), validator=("ETag", '"v1"'), modified=None, rang
         if ranges and handler.validator and span and if_range in (None, handler.validator[1], modified) and \
                 not (if_range or "").startswith("W/"):
             status = 206
-            head["Content-Range"] = "bytes %d-%d/%d" % (span[0] + shift, span[1] - 1, len(data))
+            head["Content-Range"] = "bytes %d-%d/%d" % (span[0] + shift, span[1] - 1, len(data) + grown)
         start, stop = span if status == 206 else (0, len(data))
         end, stall = min([d for d in handler.drops if start < d[0] < stop] + [(stop, 0)])
         if end < stop:

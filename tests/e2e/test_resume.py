@@ -47,6 +47,7 @@ ROWS = [  # name, handler, ok, seconds announced before each resumption, restart
     ("file changed: 200 restarts", changes_validator(resumable(DATA, drops=[2 * Q])), True, [1], 2,
      2 * Q + len(DATA)),
     ("wrong Content-Range", resumable(DATA, drops=[2 * Q], shift=1), True, [1, 1], 2, None),
+    ("Content-Range of another length", resumable(DATA, drops=[2 * Q], grown=1), True, [1, 1], 2, None),
     ("five failed resumptions", resumable(DATA, drops=[k * Q // 2 for k in range(1, 7)]), False, [1, 1, 1, 1, 2],
      1, 3 * Q),
     # Silence counts as a break once it lasts the stall limit (1.5 s here), however long the server waits.

@@ -6,11 +6,13 @@ import os
 import random
 import struct
 import subprocess
+import time
 import zipfile
 
 import pytest
+from werkzeug import Response
 
-from conftest import STANDIN, body, html, make_zip, resumable, seen, tree, wait_until, wine, winpath
+from conftest import STANDIN, body, html, make_zip, resumable, seen, tree, wait_until, wine, winpath, zipped
 
 E1 = "Launcher desatualizado! Acesse o site."
 E2 = "Configure as URLs no launcher_config.ini"
@@ -204,6 +206,15 @@ def test_bin_is_replaced_whole_or_not_at_all(install, serve, archive, files, end
         inst.probe("wait-window", 20000, "wait-status", 30000, E4, "close")
         assert inst.proc.wait(20) == 0 and tree(inst.dir / "bin") == updated
         assert (inst.dir / "version.txt").read_text() == NEW and not (inst.dir / "update_staging.txt").exists()
+
+
+def test_the_archive_keeps_to_the_players_download_cap(install, serve):
+    """256 KiB at MaxDownloadKBps=64 take about 4 s."""
+    asked, archive = [], zipped({"velmoraclient.exe": b"MZ" + random.Random(7).randbytes(256 << 10)})
+    serve({"/v.txt": NEW, "/u.zip": lambda request: asked.append(time.monotonic()) or Response(archive)})
+    inst = install(dict(INSTALL, **{"launcher_config.ini": INSTALL["launcher_config.ini"] + "MaxDownloadKBps=64\r\n"}))
+    inst.probe("wait-window", 20000, "wait-status", 30000, E9, "close")
+    assert time.monotonic() - asked[0] > 3
 
 
 @pytest.fixture(scope="module")
