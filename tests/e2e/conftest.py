@@ -133,11 +133,11 @@ def tree(folder):
 def resumable(data, *, drops=(), validator=("ETag", '"v1"'), modified=None, ranges=True, shift=0, grown=0, tamper=False):
     """A handler serving `data` as a file that can be continued: a single Range whose If-Range
     matches the validator or the Last-Modified date `modified` (a weak ETag never does), or that has
-    none, gets its 206 (its Content-Range moved by `shift`, or its total
-    by `grown`, to fake a wrong one; its last byte flipped when `tamper`). An answer ends early at the first of `drops`
-    inside it, which is then used up: a drop is an offset into the file, or (offset, seconds of
-    silence before the close). `validator` may be changed between requests; `served` counts the body
-    bytes sent."""
+    none, gets its 206 (its Content-Range moved by `shift`, or its total by `grown`, to fake a wrong
+    one; its last byte flipped when `tamper`). An answer ends early at the first of `drops` inside
+    it, which is then used up: a drop is an offset into the file, or (offset, seconds of silence
+    before the close). `validator` may be changed between requests; `served` counts the body bytes
+    sent."""
     def handler(request):
         status, head = 200, {"Accept-Ranges": "bytes"} if ranges else {}
         if handler.validator:
