@@ -32,6 +32,7 @@ OLD = b"previous contents"  # what a download's destination holds before it
 PATTERN = bytes(range(256)) * 4097  # sliced for bodies given by their size, pieces up to 1 MiB
 GOOGLE = ("drive.google.com", "docs.google.com", "drive.usercontent.google.com")
 MAP_FAILURE = b"failed to map the shared user data"  # now and then Wine cannot start a process
+MODIFIED = "Sun, 06 Dec 2026 10:00:00 GMT"  # a Last-Modified date
 FOLDER = "Jogo d'Ação ‘Teste’"  # every install folder: blanks, apostrophe, accent, typographic quotes
 
 
@@ -123,6 +124,11 @@ def body(data, *, status=200, content_type="application/octet-stream", length=No
 def html(text, status=200):
     """A handler answering `text` as a web page, as Google's hosts and many a host do."""
     return body(text.encode(), status=status, content_type="text/html; charset=utf-8")
+
+
+def wine_temp():
+    """The Wine user's temporary folder, as Windows programs in the test prefix see it."""
+    return next(Path(os.environ["WINEPREFIX"]).glob("drive_c/users/*/Temp"))
 
 
 def tree(folder):

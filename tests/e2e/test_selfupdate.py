@@ -2,17 +2,15 @@
 beside it, checked, swapped in and started, taking over the folder and the window; any refusal ends
 as before. And a launcher handed the folder waits for the one handing it over."""
 import hashlib
-import os
 import subprocess
 import threading
 import time
-from pathlib import Path
 
 import pefile
 import pytest
 from werkzeug import Response
 
-from conftest import body, seen
+from conftest import body, seen, wine_temp
 from test_verified import keys, signature, signed  # noqa: F401 (keys is a fixture)
 
 EXE = "Jogar Velmora.exe"  # the operator may rename the launcher
@@ -106,5 +104,4 @@ def test_heir_waits_for_its_predecessor(install, serve, httpserver):
     assert first.proc.wait(20) == 0
     first.probe("wait-window", 20000, "wait-status", 30000, CURRENT, "close", "wait-gone", 10000)
     assert heir.wait(20) == 0 and asked_while_first_ran == [True, False]
-    temp = next(Path(os.environ["WINEPREFIX"]).glob("drive_c/users/*/Temp"))
-    assert not [p for p in temp.glob("velmora-text-%d-*" % pid["pid"]) if p.stat().st_mtime >= started]
+    assert not [p for p in wine_temp().glob("velmora-text-%d-*" % pid["pid"]) if p.stat().st_mtime >= started]

@@ -4,18 +4,17 @@ and the launcher's own verification."""
 import base64
 import hashlib
 import io
-import os
 import random
 import struct
 import zipfile
-from pathlib import Path
 
 import pytest
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
 from werkzeug import Response
 
-from conftest import FOLDER, Cp437Name, Utf8Unflagged, body, html, make_zip, resumable, tree, wine, winpath, zipped
+from conftest import (FOLDER, MODIFIED, Cp437Name, Utf8Unflagged, body, html, make_zip, resumable, tree, wine, wine_temp,
+                      winpath, zipped)
 from test_installs import immutable  # noqa: F401 (a fixture)
 from test_patch import sha, spans
 from test_selfupdate import build_of
@@ -134,8 +133,8 @@ ROWS = {  # name: (INI, installed version, replies, a line the check prints, exi
     # A weak ETag never makes If-Range hold: resumptions name the file by its date, and patches, without
     # a date, by nothing.
     "weak ETag beside Last-Modified": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.zip": resumable(
-        CLIENT_ZIP, validator=("ETag", 'W/"v1"'), modified="Sun, 06 Dec 2026 10:00:00 GMT")}),
-        "OK    UpdateURL: retomada possível (Accept-Ranges e validador Sun, 06 Dec 2026 10:00:00 GMT)", 0),
+        CLIENT_ZIP, validator=("ETag", 'W/"v1"'), modified=MODIFIED)}),
+        "OK    UpdateURL: retomada possível (Accept-Ranges e validador %s)" % MODIFIED, 0),
     "weak ETag alone": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.zip": resumable(CLIENT_ZIP, validator=("ETag", 'W/"v1"'))}),
                         "OK    UpdateURL: Range atendido com 206; 2 entrada(s) conferida(s)", 0),
     "archive server without ranges": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.zip": CLIENT_ZIP}),
@@ -170,7 +169,7 @@ ROWS = {  # name: (INI, installed version, replies, a line the check prints, exi
 def check(build, wine_env, serve, httpserver, tmp_path):
     """Runs `check` on a fresh install folder holding `files`; asserts it left the folder and the
     temporary folder as they were, and returns its exit code and lines."""
-    temp = list(Path(os.environ["WINEPREFIX"]).glob("drive_c/users/*/Temp"))[0]
+    temp = wine_temp()
 
     def run(files, replies, env=wine_env):
         serve(replies)
