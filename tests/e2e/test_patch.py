@@ -134,6 +134,20 @@ def test_drop_and_restart_mid_patch(install, serve, httpserver, build, manifest)
     assert bin_holds(inst, NEW)
 
 
+def test_a_patch_that_keeps_breaking_waits_for_the_next_start(install, serve, httpserver, build, manifest):
+    """A range that breaks more often than the launcher resumes ends the pass with the error, neither
+    falling back to the full download nor losing what arrived: the next start asks only for the rest."""
+    new = zipped(NEW, build)
+    first, end = spans(new)[ILHA]
+    publish(serve, manifest(new), resumable(new, drops=[first + k * (end - first) // 8 for k in range(1, 7)]))
+    inst = install(installed(OLD))
+    update(inst, "Erro ao baixar. Verifique a URL/link.")
+    assert ranges_asked(httpserver) == asked(new, [CANCAO, README_], *[[ILHA]] * 6)
+    httpserver.clear_log()
+    inst.start()
+    update(inst)
+    assert ranges_asked(httpserver) == asked(new, [ILHA]) and bin_holds(inst, NEW)
+
 def test_a_patch_the_disk_has_no_room_for(small_disk, install, serve, httpserver, build, manifest):
     """The entries a patch lacks are weighed against the disk's room before any is asked for."""
     keep, old, new = (random.Random(n).randbytes(3 << 20) for n in (1, 2, 3))
