@@ -501,15 +501,17 @@ def test_a_patched_install_mends_itself(install, serve, httpserver, build, manif
 
 
 def test_without_a_manifest_nothing_is_mended(install, serve, httpserver):
-    """A missing recorded file stays missing at start, while the part of an older download goes; the
-    menu's check, dropped while a pass runs, then says why it cannot run."""
+    """A missing recorded file stays missing at start, while the parts of an older download go (the
+    archive's, the patch's and a rebuilt file); the menu's check, dropped while a pass runs, then
+    says why it cannot run."""
     serve({"/v.txt": lambda request: (time.sleep(2), Response("1"))[1], "/cfg.txt": "[Launcher]\n"})
     line = "%s 5 1 data/gone.pak\n" % ("0" * 64)
-    inst = install(dict(installed(OLD), **{RECORD: line, "update_temp.zip.part": b"PK older"}))
+    parts = {"update_temp.zip.part": b"PK older", "update_temp.zip.patch": b"PK", "update_temp.zip.rebuilt.3": b"x"}
+    inst = install(dict(installed(OLD), **parts, **{RECORD: line}))
     inst.probe("wait-window", 20000, "wait-status", 20000, "Verificando atualizações...", *CHECK,
                "wait-status", 20000, CURRENT, "wait-enabled", 5000)
     versions = lambda: [r.path for r, _ in httpserver.log].count("/v.txt")  # noqa: E731
     assert versions() == 1 and (inst.dir / RECORD).read_text() == line
-    assert not (inst.dir / "update_temp.zip.part").exists()
+    assert not list(inst.dir.glob("update_temp.zip*"))
     update(inst, "Verificação indisponível: o servidor não publica um manifesto.", "sleep", 300, *CHECK)
     assert versions() == 2 and ranges_asked(httpserver) == [] and not (inst.dir / "bin/data/gone.pak").exists()
