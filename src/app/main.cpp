@@ -23,6 +23,10 @@ static void StartPass(void (*pass)()) {
     }
 }
 
+#ifdef VELMORA_COVERAGE
+extern "C" void __gcov_dump();  // ExitProcess skips the exit handlers where the counts are written
+#endif
+
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nShowCmd) {
     LoadLocalConfig();
     // One launcher per install folder: a second start shows the first one and leaves at once,
@@ -51,5 +55,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nShowCmd) {
     }
     // The worker may still be mid-download. Ending the process here, before static destructors run,
     // stops it without ever letting it see destroyed globals.
+#ifdef VELMORA_COVERAGE
+    __gcov_dump();
+#endif
     ExitProcess(static_cast<UINT>(msg.wParam));
 }
