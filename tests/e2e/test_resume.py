@@ -13,6 +13,7 @@ from conftest import MODIFIED, STANDIN, body, resumable, winpath, zipped
 
 DATA = random.Random(9).randbytes(3 << 20)
 Q = len(DATA) // 4  # a multiple of the 64 KiB reads, so no partly read chunk is lost at a drop
+ZIP = "/atualização/u.zip"  # an operator's folder name: kept escaped in the part's record
 
 
 def changes_validator(handler, ignores_if_range=False):
@@ -69,8 +70,8 @@ ROWS = [  # name, handler, ok, seconds announced before each resumption, restart
 
 @pytest.mark.parametrize("handler, ok, waits, restarts, served", [pytest.param(*r[1:], id=r[0]) for r in ROWS])
 def test_archive_download(fetch, httpserver, tmp_path, handler, ok, waits, restarts, served):
-    httpserver.expect_request("/u.zip").respond_with_handler(handler)
-    got = fetch(httpserver.url_for("/u.zip"), dest=winpath(tmp_path / "update_temp.zip"), archive=("1.0.1", 100, 1500))
+    httpserver.expect_request(ZIP).respond_with_handler(handler)
+    got = fetch(httpserver.url_for(ZIP), dest=winpath(tmp_path / "update_temp.zip"), archive=("1.0.1", 100, 1500))
     part = tmp_path / "update_temp.zip.part"
     assert (got["ok"], got["waits"], got["restarts"]) == (ok, waits, restarts)
     assert not got["calls"] or got["calls"][-1][2] < 10000  # the stall did not hold the download
@@ -85,7 +86,7 @@ def test_archive_download(fetch, httpserver, tmp_path, handler, ok, waits, resta
     if part.exists():  # the next start, the server well again, asks only for the rest
         kept, handler.refusing = part.stat().st_size, False
         httpserver.clear_log()
-        got = fetch(httpserver.url_for("/u.zip"), dest=winpath(tmp_path / "update_temp.zip"), archive=("1.0.1", 100, 1500))
+        got = fetch(httpserver.url_for(ZIP), dest=winpath(tmp_path / "update_temp.zip"), archive=("1.0.1", 100, 1500))
         assert (got["ok"], got["restarts"], httpserver.log[0][0].headers.get("Range")) == (True, 0, "bytes=%d-" % kept)
         assert (tmp_path / "update_temp.zip").read_bytes() == DATA
 
