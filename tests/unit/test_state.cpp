@@ -39,7 +39,7 @@ TEST_F(LocalFilesTest, VersionFileForms) {
 TEST_F(LocalFilesTest, IniEncodings) {
     const std::wstring utf16 = L"\ufeff[Launcher]\r\nServerName=S\u00e3o Paulo\r\n";
     const std::pair<std::string, std::wstring> cases[] = {
-        {"\xef\xbb\xbf[Launcher]\r\nServerName=Norte\r\n", L"Norte"},
+        {"\xef\xbb\xbf[Launcher]\r\nServerName=\"Norte\"\r\n", L"Norte"},  // quotes go, as the profile API drops them
         {std::string(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2), L"S\u00e3o Paulo"},
     };
     for (const auto& [bytes, serverName] : cases) {
