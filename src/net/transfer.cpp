@@ -9,6 +9,15 @@ const DWORD kBodyChunk = 65536;
 const DWORD kProgressIntervalMs = 100;
 }  // namespace
 
+bool WriteChunk(HANDLE file, const char* data, DWORD size, bool& diskFull) {
+    DWORD put = 0;
+    const BOOL wrote = WriteFile(file, data, size, &put, nullptr);
+    if (wrote && put == size) return true;
+    const DWORD error = wrote ? ERROR_DISK_FULL : GetLastError();  // a short write: the disk is full
+    diskFull = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+    return false;
+}
+
 Streamed StreamBody(HINTERNET request, HANDLE file, uint64_t before, uint64_t expected, uint64_t limit,
                     const ProgressCallback& progress, const ChunkObserver& observer, const Deadline* deadline) {
     Streamed result;
@@ -28,12 +37,8 @@ Streamed StreamBody(HINTERNET request, HANDLE file, uint64_t before, uint64_t ex
             result.overLimit = true;
             break;
         }
-        DWORD put = 0;
-        const BOOL wrote = WriteFile(file, buffer.data(), got, &put, nullptr);
-        if (!wrote || put != got) {
-            const DWORD error = wrote ? ERROR_DISK_FULL : GetLastError();  // a short write: the disk is full
+        if (!WriteChunk(file, buffer.data(), got, result.diskFull)) {
             result.writeFailed = true;
-            result.diskFull = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
             return result;
         }
         if (observer) observer(buffer.data(), got);

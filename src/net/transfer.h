@@ -22,6 +22,10 @@ struct Streamed {
     bool overLimit = false;    // the body ran past `limit`; nothing beyond it was written
 };
 
+// Writes all `size` bytes; when it cannot, `diskFull` tells whether the disk had no room left (a
+// write that takes only some of them is taken as that).
+bool WriteChunk(HANDLE file, const char* data, DWORD size, bool& diskFull);
+
 // Reads `request` to its end in 64 KiB chunks, appending each to `file`. `before` bytes are in
 // the file already and count toward progress and `limit` (0: none). Progress goes out after a
 // chunk when 100 ms have passed since the last call, and once more after the loop unless a write

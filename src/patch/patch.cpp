@@ -15,6 +15,7 @@
 #include "net/request.h"
 #include "net/resume.h"
 #include "net/sources.h"
+#include "net/transfer.h"
 #include "patch/installed_files.h"
 #include "patch/zip_format.h"
 #include "patch/zip_writer.h"
@@ -156,10 +157,8 @@ public:
 private:
     bool Take(size_t index, const char* data, size_t size, bool ends) {
         if (!hash_) hash_.emplace();
-        if (!WriteWhole(part_.file.get(), data, size)) {
+        if (!WriteChunk(part_.file.get(), data, static_cast<DWORD>(size), diskFull)) {
             writeFailed = true;
-            const DWORD error = GetLastError();
-            diskFull = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
             return false;
         }
         hash_->Update(data, size);

@@ -148,6 +148,25 @@ def test_a_patch_the_disk_has_no_room_for(small_disk, install, serve, httpserver
     assert ranges_asked(httpserver) == [] and (inst.dir / "version.txt").read_text() == "1"
 
 
+def test_a_disk_filled_during_a_patch(small_disk, install, serve, httpserver, build, manifest):
+    """Another program takes the disk's room while a range is silent: the patch ends with the room it
+    lacks, keeping what arrived, and the next start, with room again, asks only for the rest."""
+    new = zipped(NEW, build)
+    first, end = spans(new)[ILHA]
+    publish(serve, manifest(new), resumable(new, drops=[((first + end) // 2, 5)]))
+    inst = install(installed(OLD))
+    inst.probe("wait-window", 20000, "wait-status", 30000, "Baixando... *", "sleep", 1000)
+    (small_disk / "filler").write_bytes(bytes(os.statvfs(small_disk).f_bavail * os.statvfs(small_disk).f_frsize))
+    update(inst, "Espaço insuficiente no disco (necessários 1 MB).")
+    # The write fails once the rest of the first answer arrives, or in the resumption after it.
+    first_pass = asked(new, [CANCAO, README_], [ILHA])
+    assert ranges_asked(httpserver) in (first_pass, first_pass + asked(new, [ILHA]))
+    (small_disk / "filler").unlink()
+    httpserver.clear_log()
+    inst.start()
+    update(inst)
+    assert ranges_asked(httpserver) == asked(new, [ILHA]) and bin_holds(inst, NEW)
+
 def test_no_stale_record_after_a_full_update_without_manifest(install, serve, httpserver, manifest):
     """The record the first update writes must not outlive a full update without a manifest that
     changes a file but not its size or time (the real tar gives files the archive's times): else
