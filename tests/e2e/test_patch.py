@@ -155,7 +155,8 @@ def test_a_disk_filled_during_a_patch(small_disk, install, serve, httpserver, bu
     first, end = spans(new)[ILHA]
     publish(serve, manifest(new), resumable(new, drops=[((first + end) // 2, 5)]))
     inst = install(installed(OLD))
-    inst.probe("wait-window", 20000, "wait-status", 30000, "Baixando... *", "sleep", 1000)
+    assert wait_until(lambda: asked(new, [ILHA])[0] in ranges_asked(httpserver), 30)
+    time.sleep(1)  # what comes before the silence reaches the part
     (small_disk / "filler").write_bytes(bytes(os.statvfs(small_disk).f_bavail * os.statvfs(small_disk).f_frsize))
     update(inst, "Espaço insuficiente no disco (necessários 1 MB).")
     # The write fails once the rest of the first answer arrives, or in the resumption after it.
