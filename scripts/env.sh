@@ -6,7 +6,7 @@ BUILD=${BUILD:-$ROOT/build}
 
 PACKAGES="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 clang lld clang-tidy cmake make wine wine64 \
 xvfb x11-apps imagemagick googletest curl fonts-wine libgnutls30 openssl e2fsprogs \
-python3 python3-pytest python3-pytest-httpserver python3-pytest-xdist python3-werkzeug python3-trustme python3-pefile python3-cryptography \
+python3 python3-pytest python3-pytest-httpserver python3-pytest-xdist python3-pytest-rerunfailures python3-werkzeug python3-trustme python3-pefile python3-cryptography \
 nginx-light libz-mingw-w64-dev dpkg-dev zip p7zip-full libarchive-tools"
 
 ensure_packages() {
