@@ -6,6 +6,7 @@ import hashlib
 import io
 import json
 import os
+import queue
 import select
 import shutil
 import socket
@@ -306,6 +307,48 @@ def fetch(build, wine_env, tmp_path):
     return run
 
 
+class Probe:
+    """One probe.exe per test process, serving a request per call: a Wine process start costs more
+    CPU than most calls take. A probe whose wait ran out has exited; the next call starts another."""
+    running = None
+    DONE = b'{"done": true}\n'
+
+    def __init__(self, env, build):
+        self.err = tempfile.TemporaryFile()  # a file: Wine's services may inherit it
+        self.proc = subprocess.Popen(["wine", build / "tests/probe.exe", "serve"], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=self.err,
+                                     env=dict(env, WINEDEBUG=env.get("WINEDEBUG", "-all") + ",err+virtual"))
+        self.lines = queue.Queue()
+
+        def read():
+            for line in self.proc.stdout:
+                self.lines.put(line)
+        threading.Thread(target=read, daemon=True).start()
+
+    @classmethod
+    def ask(cls, env, build, commands):
+        """As `wine` running probe.exe with `commands` would: its exit code, records and errors."""
+        for _ in range(3):  # as `wine` does, when Wine could not start the probe
+            if not (cls.running and cls.running.proc.poll() is None):
+                cls.running = Probe(env, build)
+            probe, out, deadline = cls.running, [], time.monotonic() + 120
+            probe.proc.stdin.write("\t".join(map(str, commands)).encode() + b"\n")
+            probe.proc.stdin.flush()
+            while out[-1:] != [cls.DONE]:
+                try:
+                    out.append(probe.lines.get(timeout=0.2))
+                except queue.Empty:
+                    if probe.proc.poll() is not None and probe.lines.empty() or time.monotonic() > deadline:
+                        probe.proc.kill()
+                        break
+            probe.err.seek(0)
+            err = probe.err.read()
+            if out or MAP_FAILURE not in err:
+                break
+        finished = out[-1:] == [cls.DONE]
+        return subprocess.CompletedProcess(commands, 0 if finished else 1, b"".join(out[:-1] if finished else out), err)
+
+
 class Install:
     """An install folder with the launcher and `files` ("{url}" stands for the test server)."""
 
@@ -330,7 +373,7 @@ class Install:
     def probe(self, *commands):
         """What probe.exe prints for `commands` about this folder's launcher; a wait that runs out
         fails the test, unless Wine could not start the launcher at all (as `wine` retries)."""
-        done = wine(self.env, self.build / "tests/probe.exe", "folder", winpath(self.dir), *commands)
+        done = Probe.ask(self.env, self.build, ["folder", winpath(self.dir), *commands])
         records = [json.loads(line) for line in done.stdout.decode().splitlines()]
         launcher = None
         if done.returncode and self.proc:

@@ -1,9 +1,9 @@
 // Looks at the launcher's window from outside, as a player would, and reports in JSON lines.
-//   probe.exe <command> [args] [<command> [args] ...]
+//   probe.exe <command> [args] [<command> [args] ...]   or   probe.exe serve (see wmain)
 // Waits, each failing after MS milliseconds: wait-window MS, wait-gone MS, wait-enabled MS (Play),
 // wait-focus MS (Play has the keyboard focus), wait-status MS TEXT (a final * matches any ending),
 // msgbox MS [ok|yes|no] (a message box of the launcher: reports caption, text, icon and owner, then
-// presses the named button), no-msgbox MS (fails if a box shows up meanwhile).
+// presses the named button and waits for the box to go), no-msgbox MS (fails if a box shows up meanwhile).
 // Actions: dump (caption, title, version, status, play_enabled, play_focused, play_text, progress,
 // style, x, y, width, height, minimized, foreground), click (posted, as every action is, so neither
 // a box nor a busy launcher blocks the probe), command NOTIFY (WM_COMMAND from Play with that notification code),
@@ -17,6 +17,7 @@
 // Exits 1 after an {"error": ...} line as soon as a wait runs out.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -52,10 +53,11 @@ static std::wstring Text(HWND h) {
     ExitProcess(1);
 }
 
-// True once `pred` holds, false when it still does not after `ms` milliseconds.
+// True once `pred` holds, false when it still does not after `ms` milliseconds. Each look costs
+// the launcher and Wine's server a round of cross-process calls, so a long wait looks less often.
 template <class Pred>
 static bool WaitFor(DWORD ms, Pred pred) {
-    for (const DWORD start = GetTickCount(); !pred(); Sleep(50))
+    for (const DWORD start = GetTickCount(); !pred(); Sleep(GetTickCount() - start < 1000 ? 50 : 250))
         if (GetTickCount() - start > ms) return pred();
     return true;
 }
@@ -171,8 +173,10 @@ static void Dump(HWND w) {
         L", \"minimized\": " + Bool(IsIconic(w)) + L", \"foreground\": " + Bool(GetForegroundWindow() == w) + L"}");
 }
 
-int wmain(int argc, wchar_t** argv) {
-    for (int i = 1; i < argc; ++i) {
+static void Run(const std::vector<std::wstring>& argv) {
+    const size_t argc = argv.size();
+    g_folder.clear();
+    for (size_t i = 0; i < argc; ++i) {
         const std::wstring cmd = argv[i];
         auto arg = [&]() -> std::wstring {
             if (i + 1 >= argc) Fail(L"missing argument for " + cmd);
@@ -194,10 +198,15 @@ int wmain(int argc, wchar_t** argv) {
                 Fail(there ? L"window did not appear" : L"window still there");
             continue;
         }
-        // Controls are looked up at each look: the window may be found before it has made them.
+        // The window and its controls are looked up at each look: the window may be found before it
+        // has made them, and a launcher that hands over to its elevated copy hides its own.
         HWND w = Need(), box = nullptr;
-        auto play = [w] { return GetDlgItem(w, 101); };
-        auto status = [w] { return Text(GetDlgItem(w, 103)); };
+        auto shown = [&w] {
+            if (HWND now = Launcher()) w = now;
+            return w;
+        };
+        auto play = [&] { return GetDlgItem(shown(), 101); };
+        auto status = [&] { return Text(GetDlgItem(shown(), 103)); };
         if (cmd == L"wait-status") {
             std::wstring want = arg();
             const size_t prefix = !want.empty() && want.back() == L'*' ? (want.pop_back(), want.size()) : -1;
@@ -205,7 +214,7 @@ int wmain(int argc, wchar_t** argv) {
         } else if (cmd == L"wait-enabled") {
             if (!WaitFor(n, [&] { return IsWindowEnabled(play()) != FALSE; })) Fail(L"Play stayed disabled");
         } else if (cmd == L"wait-focus") {
-            if (!WaitFor(n, [&] { return PlayFocused(w); })) Fail(L"Play did not get the focus");
+            if (!WaitFor(n, [&] { return PlayFocused(shown()); })) Fail(L"Play did not get the focus");
         } else if (cmd == L"dump") {
             Dump(w);
         } else if (cmd == L"click") {
@@ -248,10 +257,40 @@ int wmain(int argc, wchar_t** argv) {
             Out(L"{\"box_caption\": " + Json(Text(box)) + L", \"box_text\": " + Json(Text(GetDlgItem(box, 0xFFFF))) +
                 L", \"box_icon\": " + Json(icon) + L", \"box_owner_is_launcher\": " +
                 Bool(GetWindow(box, GW_OWNER) == w) + L"}");
-            if (button) PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), LPARAM(GetDlgItem(box, button)));
+            if (!button) continue;
+            // Done once the box has gone, so that the next look does not find it still there.
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), LPARAM(GetDlgItem(box, button)));
+            if (!WaitFor(5000, [&] { return !IsWindowVisible(box); })) Fail(L"the message box stayed");
         } else {
             Fail(L"unknown command " + cmd);
         }
+    }
+}
+
+// `serve`: a request per line of standard input, its commands separated by tabs, each answered by
+// its records and {"done": true}; a Wine process start costs more than most requests take.
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2 || wcscmp(argv[1], L"serve") != 0) {
+        Run(std::vector<std::wstring>(argv + 1, argv + argc));
+        return 0;
+    }
+    std::string line;
+    char c;
+    for (DWORD got; ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, nullptr) && got == 1;) {
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        std::wstring request(size_t(MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), nullptr, 0)), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), &request[0], int(request.size()));
+        std::vector<std::wstring> args;
+        for (size_t at = 0, tab; at <= request.size(); at = tab + 1) {
+            tab = std::min(request.find(L'\t', at), request.size());
+            args.push_back(request.substr(at, tab - at));
+        }
+        Run(args);
+        Out(L"{\"done\": true}");
+        line.clear();
     }
     return 0;
 }
