@@ -68,6 +68,36 @@ ROWS = [  # name, handler, ok, seconds announced before each resumption, restart
 ]
 
 
+# The rows that wait longest come first: each worker starts one at once.
+def dripped_head(request):
+    """The status line and headers a byte every 3 s, 75 s in all: WinINet's time-outs never fire."""
+    with contextlib.suppress(OSError):
+        for byte in b"HTTP/1.1 200 OK\r\nX-Slow: ........":
+            request.environ["werkzeug.socket"].sendall(bytes([byte]))
+            time.sleep(3)
+    return Response(b"")
+
+
+@pytest.mark.parametrize("reply, seconds", [(body(100 << 20, content_type="text/plain", pause=0.005), None),
+                                            (body(100 << 20, chunked=True, content_type="text/plain", pause=0.005), None),
+                                            (body(1000, piece=1, pause=3, content_type="text/plain"), 45),
+                                            (dripped_head, 45)],
+                         ids=["100 MB, stated length", "100 MB, chunked", "a byte every 3 s", "headers a byte every 3 s"])
+def test_a_remote_text_too_big_or_too_slow_is_no_connection(install, serve, reply, seconds):
+    """Refused without the body in memory or on disk; a slow one after its 30 s. A big one is told by
+    the memory, not the clock: closing its request may take the receive time-out under load."""
+    serve({"/v.txt": reply})
+    inst = install({"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n"})
+    inst.probe("wait-window", 20000)
+    started = time.monotonic()
+    inst.probe("wait-status", ((seconds or 30) + 15) * 1000, "Sem conexão. Jogue offline.")
+    assert seconds is None or time.monotonic() - started < seconds
+    peak = next(int(line.split()[1]) for line in open("/proc/%d/status" % inst.proc.pid) if line.startswith("VmHWM"))
+    inst.probe("close")
+    assert inst.proc.wait(20) == 0 and not (inst.dir / "_tmp_version_check.txt").exists()
+    assert peak < 80 << 10, peak  # kB: far below the 100 MB a whole read would need
+
+
 @pytest.mark.parametrize("handler, ok, waits, restarts, served", [pytest.param(*r[1:], id=r[0]) for r in ROWS])
 def test_archive_download(fetch, httpserver, tmp_path, handler, ok, waits, restarts, served):
     httpserver.expect_request(ZIP).respond_with_handler(handler)
@@ -142,32 +172,3 @@ def test_part_left_by_another_address(fetch, httpserver, tmp_path, digest, asked
     assert [(r.headers.get("Range"), r.headers.get("If-Range")) for r, _ in httpserver.log if r.path == "/m.zip"] == [
         (range_, None) for range_ in asked]
     assert (tmp_path / "update_temp.zip").read_bytes() == DATA
-
-
-def dripped_head(request):
-    """The status line and headers a byte every 3 s, 75 s in all: WinINet's time-outs never fire."""
-    with contextlib.suppress(OSError):
-        for byte in b"HTTP/1.1 200 OK\r\nX-Slow: ........":
-            request.environ["werkzeug.socket"].sendall(bytes([byte]))
-            time.sleep(3)
-    return Response(b"")
-
-
-@pytest.mark.parametrize("reply, seconds", [(body(100 << 20, content_type="text/plain", pause=0.005), None),
-                                            (body(100 << 20, chunked=True, content_type="text/plain", pause=0.005), None),
-                                            (body(1000, piece=1, pause=3, content_type="text/plain"), 45),
-                                            (dripped_head, 45)],
-                         ids=["100 MB, stated length", "100 MB, chunked", "a byte every 3 s", "headers a byte every 3 s"])
-def test_a_remote_text_too_big_or_too_slow_is_no_connection(install, serve, reply, seconds):
-    """Refused without the body in memory or on disk; a slow one after its 30 s. A big one is told by
-    the memory, not the clock: closing its request may take the receive time-out under load."""
-    serve({"/v.txt": reply})
-    inst = install({"launcher_config.ini": "[Launcher]\r\nVersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n"})
-    inst.probe("wait-window", 20000)
-    started = time.monotonic()
-    inst.probe("wait-status", ((seconds or 30) + 15) * 1000, "Sem conexão. Jogue offline.")
-    assert seconds is None or time.monotonic() - started < seconds
-    peak = next(int(line.split()[1]) for line in open("/proc/%d/status" % inst.proc.pid) if line.startswith("VmHWM"))
-    inst.probe("close")
-    assert inst.proc.wait(20) == 0 and not (inst.dir / "_tmp_version_check.txt").exists()
-    assert peak < 80 << 10, peak  # kB: far below the 100 MB a whole read would need

@@ -165,6 +165,11 @@ ROWS = {  # name: (INI, installed version, replies, a line the check prints, exi
 }
 
 
+# Every run of `check` is watched for a scratch folder left in the temporary folder, which the
+# workers share: these rows run one after another, beside the others.
+SCRATCH = pytest.mark.xdist_group("scratch")
+
+
 @pytest.fixture
 def check(build, wine_env, serve, httpserver, tmp_path):
     """Runs `check` on a fresh install folder holding `files`; asserts it left the folder and the
@@ -185,6 +190,7 @@ def check(build, wine_env, serve, httpserver, tmp_path):
     return run
 
 
+@SCRATCH
 @pytest.mark.parametrize("name", ROWS)
 def test_check(check, google, name):
     config, installed, replies, line, code = ROWS[name]
@@ -194,6 +200,7 @@ def test_check(check, google, name):
     assert (got_code, "ERRO" in lines[-1]) == (code, code == 1), "\n".join(lines)
 
 
+@SCRATCH
 def test_missing_ini(check):
     code, lines = check({"version.txt": "1.0.0"}, {})
     assert code == 1 and lines[1].startswith("ERRO  INI: launcher_config.ini não encontrado"), lines
@@ -210,6 +217,7 @@ def signing_key(path):
     return key
 
 
+@SCRATCH
 def test_signed_release_with_tool_and_openssl_keys(build, wine_env, check, httpserver, tmp_path, immutable):
     """The tool's keygen, sign and sign-config make a release the launcher's checks accept and
     OpenSSL verifies; keys in the forms OpenSSL writes sign the same way; keygen never overwrites, and
@@ -317,6 +325,7 @@ def test_manifest_refused(build, wine_env, tmp_path, name):
     assert wine(wine_env, build / "VelmoraTool.exe", "manifest").returncode == 2
 
 
+@SCRATCH
 @pytest.mark.parametrize("served, published, line", [
     ("tests/launcher_next.exe", None, "OK    LauncherURL: build {new}, MinLauncherBuild {new}: aceito"),
     ("tests/launcher_next.exe", "0" * 64, "ERRO  LauncherSHA256 não confere com o arquivo (o launcher o recusa): "
