@@ -319,11 +319,7 @@ class Probe:
                                      stdout=subprocess.PIPE, stderr=self.err,
                                      env=dict(env, WINEDEBUG=env.get("WINEDEBUG", "-all") + ",err+virtual"))
         self.lines = queue.Queue()
-
-        def read():
-            for line in self.proc.stdout:
-                self.lines.put(line)
-        threading.Thread(target=read, daemon=True).start()
+        threading.Thread(target=lambda: list(map(self.lines.put, self.proc.stdout)), daemon=True).start()
 
     @classmethod
     def ask(cls, env, build, commands):

@@ -17,7 +17,8 @@
 // Exits 1 after an {"error": ...} line as soon as a wait runs out.
 #include <windows.h>
 
-#include <algorithm>
+#include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -279,23 +280,14 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     g_laterLookMs = 250;
-    std::string line;
-    char c;
-    for (DWORD got; ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, nullptr) && got == 1;) {
-        if (c != '\n') {
-            line += c;
-            continue;
-        }
+    for (std::string line; std::getline(std::cin, line);) {
         std::wstring request(size_t(MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), nullptr, 0)), L'\0');
         MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), &request[0], int(request.size()));
+        std::wistringstream fields(request);
         std::vector<std::wstring> args;
-        for (size_t at = 0, tab; at <= request.size(); at = tab + 1) {
-            tab = std::min(request.find(L'\t', at), request.size());
-            args.push_back(request.substr(at, tab - at));
-        }
+        for (std::wstring arg; std::getline(fields, arg, L'\t');) args.push_back(arg);
         Run(args);
         Out(L"{\"done\": true}");
-        line.clear();
     }
     return 0;
 }
