@@ -58,8 +58,8 @@ std::optional<Manifest> FetchManifest() {
 namespace {
 
 bool WriteWhole(HANDLE file, const char* data, size_t size) {
-    DWORD put = 0;
-    return WriteFile(file, data, static_cast<DWORD>(size), &put, nullptr) && put == size;
+    bool diskFull = false;
+    return WriteChunk(file, data, static_cast<DWORD>(size), diskFull);
 }
 
 bool WriteWhole(HANDLE file, const std::string& bytes) { return WriteWhole(file, bytes.data(), bytes.size()); }

@@ -15,7 +15,7 @@ import pytest
 from werkzeug import Response
 
 from conftest import STANDIN, make_zip, resumable, tree, wait_until, wine, winpath, zipped
-from test_update import small_disk  # noqa: F401 (a fixture)
+from test_update import fill, small_disk  # noqa: F401 (small_disk is a fixture)
 from test_verified import keys, signature, signed  # noqa: F401 (keys is a fixture)
 
 DONE = "Atualização concluída!"
@@ -157,7 +157,7 @@ def test_a_disk_filled_during_a_patch(small_disk, install, serve, httpserver, bu
     inst = install(installed(OLD))
     assert wait_until(lambda: asked(new, [ILHA])[0] in ranges_asked(httpserver), 30)
     time.sleep(1)  # what comes before the silence reaches the part
-    (small_disk / "filler").write_bytes(bytes(os.statvfs(small_disk).f_bavail * os.statvfs(small_disk).f_frsize))
+    fill(small_disk)
     update(inst, "Espaço insuficiente no disco (necessários 1 MB).")
     # The write fails once the rest of the first answer arrives, or in the resumption after it.
     first_pass = asked(new, [CANCAO, README_], [ILHA])
@@ -167,6 +167,7 @@ def test_a_disk_filled_during_a_patch(small_disk, install, serve, httpserver, bu
     inst.start()
     update(inst)
     assert ranges_asked(httpserver) == asked(new, [ILHA]) and bin_holds(inst, NEW)
+
 
 def test_no_stale_record_after_a_full_update_without_manifest(install, serve, httpserver, manifest):
     """The record the first update writes must not outlive a full update without a manifest that

@@ -257,6 +257,12 @@ def small_disk(tmp_path):
     subprocess.run(["umount", "-l", tmp_path / "0"], check=True)
 
 
+def fill(disk):
+    """Takes all the room `disk` has left, as another program would; removing disk/filler gives it back."""
+    room = os.statvfs(disk)
+    (disk / "filler").write_bytes(bytes(room.f_bavail * room.f_frsize))
+
+
 BIG = bytes(range(256)) * (6 << 12)  # 6 MiB
 
 
@@ -270,7 +276,7 @@ def test_a_full_disk(small_disk, install, serve, reply, size):
     part, kept = inst.dir / "update_temp.zip.part", size == len(BIG)
     if kept:  # another program takes all the disk has left while the server is silent after the first MiB
         inst.probe("wait-window", 20000, "wait-status", 30000, "Baixando... *", "sleep", 1000)
-        (small_disk / "filler").write_bytes(bytes(os.statvfs(small_disk).f_bavail * os.statvfs(small_disk).f_frsize))
+        fill(small_disk)
     state, = inst.probe("wait-window", 20000, "wait-status", 30000, "Espaço insuficiente *", "wait-enabled", 5000,
                         "dump", "close")
     assert inst.proc.wait(20) == 0 and (part.exists(), (inst.dir / "update_temp.zip.part.txt").exists()) == (kept,) * 2
