@@ -116,10 +116,3 @@ def test_update_is_verified(install, serve, httpserver, keys, archive, key, remo
     asked = not key or (title == "Assinado" and VERSION + b"\r\n" in text)
     assert ("/u.zip" in [r.path for r, _ in httpserver.log]) == asked
 
-
-def test_signed_gate_closes_the_launcher(install, serve, keys):
-    serve({"/cfg.txt": signed(b"[Launcher]\r\nMinLauncherBuild=2\r\nSiteUrl=ftp://nada\r\n", keys["publisher"][0])})
-    inst = install({"launcher_config.ini": "[Launcher]\r\nConfigURL={url}/cfg.txt\r\nUpdatePublicKey=%s\r\n"
-                                           % keys["publisher"][1]})
-    box, = inst.probe("wait-window", 20000, "msgbox", 30000, "ok", "wait-gone", 10000)
-    assert box["box_caption"] == "Launcher Desatualizado" and inst.proc.wait(20) == 0
