@@ -9,12 +9,13 @@ const DWORD kBodyChunk = 65536;
 const DWORD kProgressIntervalMs = 100;
 }  // namespace
 
+bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
+
 bool WriteChunk(HANDLE file, const char* data, DWORD size, bool& diskFull) {
     DWORD put = 0;
     const BOOL wrote = WriteFile(file, data, size, &put, nullptr);
     if (wrote && put == size) return true;
-    const DWORD error = wrote ? ERROR_DISK_FULL : GetLastError();  // a short write: the disk is full
-    diskFull = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+    diskFull = wrote || IsDiskFull(GetLastError());  // a short write: the disk is full
     return false;
 }
 

@@ -22,6 +22,9 @@ struct Streamed {
     bool overLimit = false;    // the body ran past `limit`; nothing beyond it was written
 };
 
+// Whether a failed write or file creation failed for want of room on the disk.
+bool IsDiskFull(DWORD error);
+
 // Writes all `size` bytes; when it cannot, `diskFull` tells whether the disk had no room left (a
 // write that takes only some of them is taken as that).
 bool WriteChunk(HANDLE file, const char* data, DWORD size, bool& diskFull);

@@ -57,12 +57,10 @@ std::optional<Manifest> FetchManifest() {
 
 namespace {
 
-bool WriteWhole(HANDLE file, const char* data, size_t size) {
-    bool diskFull = false;
-    return WriteChunk(file, data, static_cast<DWORD>(size), diskFull);
+// `diskFull` tells a write that failed for want of room from any other failure.
+bool WriteWhole(HANDLE file, const std::string& bytes, bool& diskFull) {
+    return WriteChunk(file, bytes.data(), static_cast<DWORD>(bytes.size()), diskFull);
 }
-
-bool WriteWhole(HANDLE file, const std::string& bytes) { return WriteWhole(file, bytes.data(), bytes.size()); }
 
 // The digest of the next `length` bytes of `file`; nothing when they cannot all be read.
 std::optional<std::array<uint8_t, 32>> HashNext(HANDLE file, uint64_t length) {
@@ -93,20 +91,22 @@ struct Part {
     uint64_t size = 0;  // bytes of complete entries
 };
 
-bool SaveRecord(const Part& part) {
+bool SaveRecord(const Part& part, bool& diskFull) {
     const std::wstring staging = part.recordPath + L".new";
     bool written = false;
     {
         FileHandle file(CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                     nullptr));
-        written = file && WriteWhole(file.get(), FormatPatchPart(part.record));
+        if (!file) diskFull = IsDiskFull(GetLastError());  // even an empty file may not fit
+        written = file && WriteWhole(file.get(), FormatPatchPart(part.record), diskFull);
     }
     return written && MoveFileExW(staging.c_str(), part.recordPath.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 // Opens the part, keeping from an earlier start only the entries of this archive whose bytes
 // still hash to the manifest's.
-bool OpenPart(Part& part, const std::wstring& path, const Manifest& manifest, const std::map<uint64_t, size_t>& byOffset) {
+bool OpenPart(Part& part, const std::wstring& path, const Manifest& manifest, const std::map<uint64_t, size_t>& byOffset,
+              bool& diskFull) {
     part.path = path;
     part.recordPath = path + L".txt";
     part.file.reset(CreateFileW(part.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
@@ -124,7 +124,11 @@ bool OpenPart(Part& part, const std::wstring& path, const Manifest& manifest, co
             part.size += entry.rawLength;
         }
     }
-    return Truncate(part.file.get(), part.size) && SaveRecord(part);
+    if (!Truncate(part.file.get(), part.size)) {
+        diskFull = IsDiskFull(GetLastError());  // Wine writes even to cut a file
+        return false;
+    }
+    return SaveRecord(part, diskFull);
 }
 
 // Receives one request's entries into the part, each checked against its raw digest before it
@@ -173,11 +177,16 @@ private:
         hash_.reset();
         inFlight_ = 0;
         if (!same) return false;
+        // Unrecorded, the entry is fetched again at the next start: it counts only once its line is saved.
         part_.record.done.push_back(entry.offset);
+        if (!SaveRecord(part_, diskFull)) {
+            part_.record.done.pop_back();
+            writeFailed = true;
+            return false;
+        }
         part_.size += entry.rawLength;
         received_ += entry.rawLength;
-        writeFailed = !SaveRecord(part_);
-        return !writeFailed;
+        return true;
     }
 
     const Manifest& manifest_;
@@ -219,7 +228,8 @@ bool Assemble(Part& part, const std::wstring& archive, const Manifest& manifest,
         tail += local;
     }
     tail += CentralDirectory(central, at + tail.size());
-    if (!Truncate(part.file.get(), at) || !WriteWhole(part.file.get(), tail)) return false;
+    bool diskFull = false;
+    if (!Truncate(part.file.get(), at) || !WriteWhole(part.file.get(), tail, diskFull)) return false;
     part.file.reset();
     DeleteFileW(part.recordPath.c_str());
     return MoveFileExW(part.path.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
@@ -252,7 +262,16 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
     const std::wstring paths[] = {PartFile(archive), ChunkPartFile(archive)};
     for (size_t k = 0; k < 2; ++k) {
         Lane& lane = lanes[k];
-        if (!OpenPart(lane.part, paths[k], lane.items, lane.byOffset)) return PatchResult::Failed;
+        bool diskFull = false;
+        if (!OpenPart(lane.part, paths[k], lane.items, lane.byOffset, diskFull)) {
+            if (diskFull) {  // not even a record fits: the room for all of the patch is what lacks
+                uint64_t all = rebuiltBytes;
+                for (const Lane& each : lanes)
+                    for (size_t i : each.todo) all += each.items.entries[i].rawLength;
+                shortfall = ShortfallText(all);
+            }
+            return PatchResult::Failed;
+        }
         const std::set<uint64_t> done(lane.part.record.done.begin(), lane.part.record.done.end());
         lane.todo.erase(std::remove_if(lane.todo.begin(), lane.todo.end(),
                                        [&](size_t i) { return done.count(lane.items.entries[i].offset) > 0; }),
@@ -323,14 +342,16 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
 }
 
 // Copies `length` bytes from `offset` of `from` to the end of `to`, through `hash`.
-bool Copy(HANDLE from, uint64_t offset, uint64_t length, HANDLE to, Sha256& hash, std::vector<char>& buffer) {
+bool Copy(HANDLE from, uint64_t offset, uint64_t length, HANDLE to, Sha256& hash, std::vector<char>& buffer,
+          bool& diskFull) {
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(offset);
     if (!SetFilePointerEx(from, at, nullptr, FILE_BEGIN)) return false;
     while (length > 0) {
         DWORD got = 0;
         const DWORD want = static_cast<DWORD>(std::min<uint64_t>(length, buffer.size()));
-        if (!ReadFile(from, buffer.data(), want, &got, nullptr) || got == 0 || !WriteWhole(to, buffer.data(), got)) return false;
+        if (!ReadFile(from, buffer.data(), want, &got, nullptr) || got == 0 || !WriteChunk(to, buffer.data(), got, diskFull))
+            return false;
         hash.Update(buffer.data(), got);
         length -= got;
     }
@@ -342,7 +363,7 @@ using ChunkKey = std::pair<std::array<uint8_t, 32>, uint64_t>;  // digest and le
 // Writes a chunked entry's new content to `target` from the old file's chunks and the fetched
 // ones, in order, one buffer at a time: true only when it hashes to the manifest's digest.
 bool Rebuild(const ManifestEntry& entry, const std::vector<std::optional<uint64_t>>& reuse, const std::wstring& oldPath,
-             HANDLE fetched, const std::map<ChunkKey, uint64_t>& inPart, const std::wstring& target) {
+             HANDLE fetched, const std::map<ChunkKey, uint64_t>& inPart, const std::wstring& target, bool& diskFull) {
     const FileHandle old(CreateFileW(oldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     bool written = false;
@@ -351,14 +372,16 @@ bool Rebuild(const ManifestEntry& entry, const std::vector<std::optional<uint64_
         const FileHandle out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         std::vector<char> buffer(1 << 20);
+        if (!out) diskFull = IsDiskFull(GetLastError());
         written = old && out;
         for (size_t i = 0; written && i < entry.chunks.size(); ++i) {
             const FileChunk& chunk = entry.chunks[i];
             const auto stored = inPart.find({chunk.sha256, chunk.length});
             if (reuse[i])
-                written = Copy(old.get(), *reuse[i], chunk.length, out.get(), hash, buffer);
+                written = Copy(old.get(), *reuse[i], chunk.length, out.get(), hash, buffer, diskFull);
             else
-                written = stored != inPart.end() && Copy(fetched, stored->second, chunk.length, out.get(), hash, buffer);
+                written = stored != inPart.end() &&
+                          Copy(fetched, stored->second, chunk.length, out.get(), hash, buffer, diskFull);
         }
     }
     if (written && hash.Finish() == entry.contentSha256) return true;
@@ -425,17 +448,19 @@ PatchResult FetchPlanned(const std::wstring& archive, const std::wstring& bin, c
     state.result = FetchPatch(archive, *state.manifest, plan.whole, plan.chunks, plan.rebuiltBytes, heading, entryPart,
                               chunkPart, folders, state.shortfall);
     // The rebuilt files first: a file that does not come out as the manifest says ends as the full
-    // download, as an entry that differs does.
+    // download, as an entry that differs does. A disk another program filled meanwhile is no such
+    // file: the parts stay for the next start, which writes the rebuilt files again.
     const std::map<ChunkKey, uint64_t> inPart = ChunksInPart(chunkPart, plan.chunks);
+    bool diskFull = false;
     for (const auto& [index, reuse] : plan.rebuilds) {
         if (state.result != PatchResult::Assembled) break;
         const ManifestEntry& entry = state.manifest->entries[index];
         const std::wstring target = RebuiltFile(archive, index);
-        if (Rebuild(entry, reuse, EntryPath(bin, entry.path), chunkPart.file.get(), inPart, target)) {
+        if (Rebuild(entry, reuse, EntryPath(bin, entry.path), chunkPart.file.get(), inPart, target, diskFull)) {
             state.rebuilt.emplace_back(target, entry.path);
             state.packed.insert(entry.path);  // written by this update, as a packed entry is
         } else {
-            state.result = PatchResult::Full;
+            state.result = diskFull ? PatchResult::Failed : PatchResult::Full;
         }
     }
     chunkPart.file.reset();
@@ -446,6 +471,7 @@ PatchResult FetchPlanned(const std::wstring& archive, const std::wstring& bin, c
                !Assemble(entryPart, archive, *state.manifest, ByOffset(*state.manifest), folders, state.packed)) {
         state.result = PatchResult::Full;
     }
+    if (diskFull) state.shortfall = ShortfallText(plan.rebuiltBytes);
     if (state.result == PatchResult::Full) DiscardPatchPart(archive);
     for (const InstalledFile& file : check.intact)
         if (!state.packed.count(file.path)) state.untouched.push_back(file);

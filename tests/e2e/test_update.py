@@ -250,17 +250,20 @@ def test_outdated_launcher_warns_opens_only_a_web_site_and_closes(install, serve
 
 
 @pytest.fixture
-def small_disk(tmp_path):
+def small_disk(tmp_path, request):
+    """The first install folder's disk: 8 MiB, or the size a row gives as its parameter."""
     (tmp_path / "0").mkdir()
-    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8m", "tmpfs", tmp_path / "0"], check=True)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + getattr(request, "param", "8m"), "tmpfs", tmp_path / "0"],
+                   check=True)
     yield tmp_path / "0"
     subprocess.run(["umount", "-l", tmp_path / "0"], check=True)
 
 
-def fill(disk):
-    """Takes all the room `disk` has left, as another program would; removing disk/filler gives it back."""
+def fill(disk, leave=0):
+    """Takes all the room `disk` has left but `leave` bytes, as another program would; removing
+    disk/filler gives it back."""
     room = os.statvfs(disk)
-    (disk / "filler").write_bytes(bytes(room.f_bavail * room.f_frsize))
+    (disk / "filler").write_bytes(bytes(room.f_bavail * room.f_frsize - leave))
 
 
 BIG = bytes(range(256)) * (6 << 12)  # 6 MiB
