@@ -22,7 +22,7 @@ struct Streamed {
     bool overLimit = false;    // the body ran past `limit`; nothing beyond it was written
 };
 
-// Whether a failed write or file creation failed for want of room on the disk.
+// Whether a write, or a change of a file's length, failed for want of room on the disk.
 bool IsDiskFull(DWORD error);
 
 // Writes all `size` bytes; when it cannot, `diskFull` tells whether the disk had no room left (a

@@ -97,7 +97,6 @@ bool SaveRecord(const Part& part, bool& diskFull) {
     {
         FileHandle file(CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                     nullptr));
-        if (!file) diskFull = IsDiskFull(GetLastError());  // even an empty file may not fit
         written = file && WriteWhole(file.get(), FormatPatchPart(part.record), diskFull);
     }
     return written && MoveFileExW(staging.c_str(), part.recordPath.c_str(), MOVEFILE_REPLACE_EXISTING);
@@ -372,7 +371,6 @@ bool Rebuild(const ManifestEntry& entry, const std::vector<std::optional<uint64_
         const FileHandle out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         std::vector<char> buffer(1 << 20);
-        if (!out) diskFull = IsDiskFull(GetLastError());
         written = old && out;
         for (size_t i = 0; written && i < entry.chunks.size(); ++i) {
             const FileChunk& chunk = entry.chunks[i];
