@@ -115,4 +115,3 @@ def test_update_is_verified(install, serve, httpserver, keys, archive, key, remo
     assert (inst.dir / "version.txt").read_bytes() == (b"1.0.1" if updated else b"1.0.0")
     asked = not key or (title == "Assinado" and VERSION + b"\r\n" in text)
     assert ("/u.zip" in [r.path for r, _ in httpserver.log]) == asked
-
