@@ -60,10 +60,15 @@ def httpserver_listen_address():
     return ("127.0.0.1", 0)
 
 
+def traced(env, channels):
+    """`env` with Wine's messages on `channels` also shown (the test session's WINEDEBUG mutes the rest)."""
+    return dict(env, WINEDEBUG=env.get("WINEDEBUG", "-all") + "," + channels)
+
+
 def wine(env, *args):
     """Runs a Wine program to its end. Now and then Wine cannot start a process (the page it shares
     with the new process is taken there): only such a start is tried again."""
-    env = dict(env, WINEDEBUG=env.get("WINEDEBUG", "-all") + ",err+virtual")
+    env = traced(env, "err+virtual")
     for _ in range(3):
         # Into files, not pipes: a Wine service the program happens to start (the desktop) inherits
         # its output and would hold a pipe open long after the program has ended.
@@ -317,7 +322,7 @@ class Probe:
         self.err = tempfile.TemporaryFile()  # a file: Wine's services may inherit it
         self.proc = subprocess.Popen(["wine", build / "tests/probe.exe", "serve"], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=self.err,
-                                     env=dict(env, WINEDEBUG=env.get("WINEDEBUG", "-all") + ",err+virtual"))
+                                     env=traced(env, "err+virtual"))
         self.lines = queue.Queue()
         threading.Thread(target=lambda: list(map(self.lines.put, self.proc.stdout)), daemon=True).start()
 
@@ -363,7 +368,7 @@ class Install:
     def start(self, cwd=None):
         self.cwd, self.err = cwd, tempfile.TemporaryFile()  # a file: Wine's services may inherit it
         self.proc = subprocess.Popen(["wine", self.dir / "VelmoraLauncher.exe"], cwd=cwd or self.dir,
-                                     env=dict(self.env, WINEDEBUG=self.env.get("WINEDEBUG", "-all") + ",err+all"),
+                                     env=traced(self.env, "err+all"),
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.err)
 
     def probe(self, *commands):
