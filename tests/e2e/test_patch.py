@@ -88,7 +88,8 @@ def update(inst, ending=DONE, *before):
 
 def test_patch_fetches_only_what_bin_lacks(install, serve, httpserver, build, manifest):
     """The first patch after an older launcher hashes bin; then a damaged file is repaired, while a file
-    whose size and time still match the record is taken at its word; then only the version changes."""
+    whose size and time still match the record is taken at its word; then only the version changes, and
+    is recorded only while the client is there."""
     new, published = zipped(NEW, build), ["2"]
     publish(serve, manifest(new), resumable(new), **{"/v.txt": lambda request: Response(published[0])})
     inst = install(installed(OLD))
@@ -108,6 +109,12 @@ def test_patch_fetches_only_what_bin_lacks(install, serve, httpserver, build, ma
         update(inst)
         assert ranges_asked(httpserver) == requests and (inst.dir / "version.txt").read_text() == version
     assert bin_holds(inst, dict(NEW, **{"data/sounds.pak": b"X" + NEW["data/sounds.pak"][1:]}))
+    with open(inst.dir / "launcher_config.ini", "a") as ini:
+        ini.write("ClientExe=outro.exe\r\n")  # a client the manifest does not list, not in bin
+    published[0] = "5"
+    inst.start()
+    update(inst, "Extração incompleta: executável não encontrado em bin/. Tente novamente.")
+    assert (inst.dir / "version.txt").read_text() == "4"
 
 
 def test_drops_then_a_failed_pass_then_the_next_start(install, serve, httpserver, build, manifest):
@@ -485,7 +492,7 @@ def test_a_patched_install_mends_itself(install, serve, httpserver, build, manif
     restore stopped mid-file is continued at the next start, and one whose unpacking failed is tried
     again. A file the player changed is left alone and loses its record line at once; the menu's check
     drops the line of a file damaged behind the record's back before fetching, restores both, spares a
-    file outside the manifest, and then finds nothing."""
+    file outside the manifest, and then finds nothing. A restore whose fetch fails says so."""
     new = zipped(NEW, build)
     server = resumable(new)
     publish(serve, manifest(new), server)
@@ -535,6 +542,10 @@ def test_a_patched_install_mends_itself(install, serve, httpserver, build, manif
     assert ranges_asked(httpserver) == asked(new, ["data/world.pak"], ["data/sounds.pak"])
     assert bin_holds(inst, dict(NEW, **{"shots/1.png": b"png"})) and "world.pak" in record()
     update(inst, CHECKED % "nenhum problema", *CHECK)
+    (inst.dir / "bin" / CANCAO).unlink()
+    server.validator = None  # ranges refused: the restore fails, and says so
+    inst.start()
+    update(inst, "Erro ao baixar. Verifique a URL/link.")
 
 
 def test_without_a_manifest_nothing_is_mended(install, serve, httpserver):

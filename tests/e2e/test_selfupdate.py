@@ -30,6 +30,13 @@ def claiming(exe, build, claimed):
     return exe[:at] + str(claimed).encode("utf-16-le") + exe[at + len(str(claimed)) * 2:]
 
 
+def unstartable(exe):
+    """The same program with no image size: every check passes, but Windows will not start it."""
+    pe = pefile.PE(data=exe)
+    pe.OPTIONAL_HEADER.SizeOfImage = 0
+    return bytes(pe.write())
+
+
 ROWS = [  # served launcher, its digest published, signed (None: no key), the bar at the box (None: replaced;
     # "heir": replaced, and the heir, still too old, ends as outdated instead of replacing itself again)
     pytest.param("next", "served", True, None, id="replaced, under a key"),
@@ -39,6 +46,7 @@ ROWS = [  # served launcher, its digest published, signed (None: no key), the ba
     pytest.param("next", "served", False, 100, id="no signature under a key"),
     pytest.param("liar", "served", None, "heir", id="version text claims a newer build"),
     pytest.param("huge", "served", None, 0, id="larger than a launcher can be"),  # turned down by its length
+    pytest.param("unstartable", "served", None, 100, id="new build does not start"),  # the old one put back
 ]
 
 
@@ -48,7 +56,7 @@ def test_self_update(install, serve, httpserver, build, keys, served, digest, un
     wanted = build_of(build / "tests/launcher_next.exe")
     exe = {"next": new, "self": old, "html": "<!DOCTYPE html><html><title>Manutenção</title></html>".encode(),
            "liar": claiming(old, build_of(build / "VelmoraLauncher.exe"), wanted),
-           "huge": bytes((64 << 20) + 1)}[served]
+           "huge": bytes((64 << 20) + 1), "unstartable": unstartable(new)}[served]
     key, _ = keys["publisher"]
     lines = "[Launcher]\r\nMinLauncherBuild=%d\r\nSiteUrl=ftp://nada\r\nLauncherURL=%s/l.exe\r\nLauncherSHA256=%s\r\n" % (
         wanted, httpserver.url_for("").rstrip("/"), hashlib.sha256(exe if digest == "served" else exe + b"!").hexdigest())
