@@ -74,7 +74,7 @@ def signed_at(text):
 
 SIGNED_RELEASE = signed_at(RELEASE)
 
-ROWS = {  # name: (INI (None: none), installed version, replies, a line the check prints, exit code)
+ROWS = {  # name: (INI (None: none), installed version (None: no version.txt), replies, a line the check prints, exit code)
     "no INI": (None, "1.0.0", {}, "ERRO  INI: launcher_config.ini não encontrado", 1),
     "current": (PLAIN, "1.0.1", GOOD, "OK    Versão publicada igual à instalada", 0),
     "remote key spelt as in the INI": (
@@ -161,6 +161,24 @@ ROWS = {  # name: (INI (None: none), installed version, replies, a line the chec
                                                    "ERRO  UpdateVersion ausente na configuração assinada", 1),
     "no key, no manifest digest": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/cfg.txt": RELEASE}), "ERRO  UpdateManifest: sem "
                                    "UpdatePublicKey, com UpdateSHA256 e sem UpdateManifestSHA256 (o launcher o ignora", 1),
+    "no [Launcher] line": ("VersionURL={url}/v.txt\r\nUpdateURL={url}/u.zip\r\n", "1.0.0", GOOD,
+                           "ERRO  INI: seção [Launcher] não encontrada", 1),
+    "key without a value": (PLAIN + "ClientExe\r\n", "1.0.0", GOOD, 'ERRO  INI: "ClientExe" sem "="', 1),
+    "no version.txt": (PLAIN, None, GOOD, "AVISO version.txt ausente", 0),
+    "unreadable key": (ini(VersionURL="{url}/v.txt", UpdateURL="{url}/u.zip", UpdatePublicKey="MFkw"), "1.0.0", GOOD,
+                       "ERRO  INI: UpdatePublicKey ilegível", 1),
+    "client missing from the zip": (PLAIN, "1.0.0", dict(GOOD, **{"/u.zip": zipped({"data/readme.txt": bytes(2000)})}),
+                                    'ERRO  UpdateURL: ClientExe "velmoraclient.exe" não está no zip', 1),
+    "archive too small": (PLAIN, "1.0.0", dict(GOOD, **{"/u.zip": CLIENT_ZIP[:999]}), "ERRO  UpdateURL: só 999 bytes", 1),
+    "not a zip": (PLAIN, "1.0.0", dict(GOOD, **{"/u.zip": b"Rar!\x1a\x07\x00" + bytes(2000)}),
+                  "ERRO  UpdateURL: não é um zip legível", 1),
+    "archive signature missing under a key": (KEYED, "1.0.0", dict(PATCHES, **{"/cfg.txt": signed_at(RELEASE.replace(
+        "UpdateSignature=", "X-"))}), "ERRO  UpdateSignature ausente", 1),
+    "manifest edited": (WITH_CONFIG, "1.0.0", dict(PATCHES, **{"/u.manifest": manifest_of(CLIENT_ZIP).replace("\tdata", "\t/data")}),
+                        "ERRO  UpdateManifest: ilegível", 1),
+    "launcher not a program": (WITH_CONFIG, "1.0.0", dict(GOOD, **{"/cfg.txt": remote(
+        VersionURL="{url}/v.txt", UpdateURL="{url}/u.zip", LauncherURL="{url}/l.exe", LauncherSHA256=sha(CLIENT_ZIP)),
+        "/l.exe": CLIENT_ZIP}), "ERRO  LauncherURL: não é um programa Windows de 64 bits", 1),
     "manifest key misspelt": (WITH_CONFIG, "1.0.0", dict(GOOD, **{"/cfg.txt": PATCHED.replace("Manifest", "Manfest")}),
                               'ERRO  ConfigURL: chave desconhecida "UpdateManfest" (ignorada): escreva "UpdateManifest"', 1),
 }
@@ -195,7 +213,7 @@ def check(build, wine_env, serve, httpserver, tmp_path):
 @pytest.mark.parametrize("name", ROWS)
 def test_check(check, google, name):
     config, installed, replies, line, code = ROWS[name]
-    files = dict({"launcher_config.ini": config} if config else {}, **{"version.txt": installed + "\r\n"})
+    files = dict({"launcher_config.ini": config} if config else {}, **{"version.txt": installed + "\r\n"} if installed else {})
     got_code, lines = check(files, replies, env=google)
     assert any(got.startswith(line) for got in lines), "\n".join(lines)
     assert all(got[:6] in ("OK    ", "AVISO ", "ERRO  ") for got in lines), "\n".join(lines)
