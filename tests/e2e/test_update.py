@@ -273,9 +273,9 @@ BIG = bytes(range(256)) * (6 << 12)  # 6 MiB
                                          (resumable(BIG, drops=[(1 << 20, 5)]), len(BIG)),
                                          (make_zip({"velmoraclient.exe": bytes(12 << 20)}), 12 << 20)],
                          ids=["too big for the disk", "disk filled meanwhile", "no room to unpack it"])
-def test_a_full_disk(small_disk, install, serve, reply, size):
+def test_a_full_disk(small_disk, install, serve, httpserver, reply, size):
     serve({"/v.txt": NEW, "/u.zip": reply})
-    inst = install(INSTALL)
+    inst = install(dict(INSTALL, **sources("{url}/u.zip", "{url}/m.zip")))  # no room: no reason to try the next
     part, kept = inst.dir / "update_temp.zip.part", size == len(BIG)
     if kept:  # another program takes all the disk has left while the server is silent after the first MiB
         inst.probe("wait-window", 20000, "wait-status", 30000, "Baixando... *", "sleep", 1000)
@@ -283,6 +283,7 @@ def test_a_full_disk(small_disk, install, serve, reply, size):
     state, = inst.probe("wait-window", 20000, "wait-status", 30000, "Espaço insuficiente *", "wait-enabled", 5000,
                         "dump", "close")
     assert inst.proc.wait(20) == 0 and (part.exists(), (inst.dir / "update_temp.zip.part.txt").exists()) == (kept,) * 2
+    assert "/m.zip" not in seen(httpserver)
     have = part.stat().st_size if kept else 0
     assert state["status"] == "Espaço insuficiente no disco (necessários %d MB)." % math.ceil((size - have) / (1 << 20))
     assert (inst.dir / "version.txt").read_bytes() == (OLD + "\r\n").encode()
