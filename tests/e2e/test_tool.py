@@ -326,6 +326,8 @@ MANIFEST_FAILURES = {  # name: (archive, what the ERRO line says)
     "file under a file": (make_zip({"a": b"1", "a/b": b"2"}), 'Entrada "a/b": repete'),
     "name leaving the folder": (make_zip({"../x.dll": b"x"}), 'Entrada "../x.dll": caminho que o launcher recusa'),
     "not a zip": (b"Rar!\x1a\x07\x00" + bytes(100), "Não é um zip legível"),
+    "local header naming another file": (make_zip({"a.txt": b"1"}).replace(b"a.txt", b"b.txt", 1),
+                                         'Entrada "a.txt": o cabeçalho local não confere'),
 }
 
 
