@@ -257,18 +257,21 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
     Lane lanes[] = {{manifest, {}, ByOffset(manifest), {}}, {chunks, {}, ByOffset(chunks), {}}};
     for (size_t i = 0; i < chunks.entries.size(); ++i) lanes[1].todo.push_back(i);
     for (size_t index : needed) (manifest.entries[index].folder ? folders : lanes[0].todo).push_back(index);
-    uint64_t received = 0, expected = 0;
+    // The room the patch needs: the parts grow by what is missing, the entries' then becomes
+    // update_temp.zip where it lies, and each rebuilt file is written whole beside them.
+    const auto room = [&lanes, rebuiltBytes] {
+        uint64_t bytes = rebuiltBytes;
+        for (const Lane& lane : lanes)
+            for (size_t i : lane.todo) bytes += lane.items.entries[i].rawLength;
+        return bytes;
+    };
+    uint64_t received = 0;
     const std::wstring paths[] = {PartFile(archive), ChunkPartFile(archive)};
     for (size_t k = 0; k < 2; ++k) {
         Lane& lane = lanes[k];
         bool diskFull = false;
         if (!OpenPart(lane.part, paths[k], lane.items, lane.byOffset, diskFull)) {
-            if (diskFull) {  // not even a record fits: the room for all of the patch is what lacks
-                uint64_t all = rebuiltBytes;
-                for (const Lane& each : lanes)
-                    for (size_t i : each.todo) all += each.items.entries[i].rawLength;
-                shortfall = ShortfallText(all);
-            }
+            if (diskFull) shortfall = ShortfallText(room());  // not even a record fits
             return PatchResult::Failed;
         }
         const std::set<uint64_t> done(lane.part.record.done.begin(), lane.part.record.done.end());
@@ -276,13 +279,9 @@ PatchResult FetchPatch(const std::wstring& archive, const Manifest& manifest, co
                                        [&](size_t i) { return done.count(lane.items.entries[i].offset) > 0; }),
                         lane.todo.end());
         received += lane.part.size;
-        expected += lane.part.size;
-        for (size_t i : lane.todo) expected += lane.items.entries[i].rawLength;
     }
-
-    // The parts grow by what is missing, the entries' then becomes update_temp.zip where it lies,
-    // and each rebuilt file is written whole beside them.
-    shortfall = FreeSpaceShortfall(g_baseDir, expected - received + rebuiltBytes);
+    const uint64_t missing = room(), expected = received + missing - rebuiltBytes;
+    shortfall = FreeSpaceShortfall(g_baseDir, missing);
     if (!shortfall.empty()) return PatchResult::Failed;
 
     SetStatus(heading);
